@@ -1,0 +1,48 @@
+#include "ptt_controller.h"
+
+#include "host_command.h"
+
+#include <utility>
+
+namespace torvak {
+
+PttController::PttController(FrameWriter& port, LampView& lamp, std::function<void()> closeWindow,
+                             std::function<void(const Status&)> frameWritten)
+    : port_(port)
+    , lamp_(lamp)
+    , closeWindow_(std::move(closeWindow))
+    , frameWritten_(std::move(frameWritten))
+{
+}
+
+void PttController::ptt(const std::int32_t& command, const std::int32_t& state)
+{
+    if (command == kCommandPtt) {
+        if (state == kStateReceive)
+            send(PttState::Receive, kReceiveGreen);
+        if (state == kStateTransmit)
+            send(PttState::Transmit, kTransmitRed);
+    }
+    if (command == kCommandClose && closeWindow_)
+        closeWindow_();
+}
+
+void PttController::lampClick()
+{
+    std::int32_t state = kStateTransmit;
+    if (lamp_.fillColour() == kTransmitRed)
+        state = kStateReceive;
+    ptt(kCommandPtt, state);
+}
+
+void PttController::send(PttState state, Rgb colour)
+{
+    const Status written = port_.writeFrame(pttFrame(state));
+    if (frameWritten_)
+        frameWritten_(written);
+    // A frame that did not go out leaves the lamp showing the last state that did.
+    if (written)
+        lamp_.setFillColour(colour);
+}
+
+} // namespace torvak

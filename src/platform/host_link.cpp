@@ -1,0 +1,133 @@
+#include "host_link.h"
+
+#include "core/host_command.h"
+
+#include <QDir>
+#include <QLocalSocket>
+#include <QStandardPaths>
+
+#include <iostream>
+#include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace torvak {
+
+namespace {
+
+// Whether a runtime directory is fit to hold the socket: ours alone.
+Status checkPrivate(const QString& dir)
+{
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(dir);
+    if (::lstat(native.constData(), &st) != 0)
+        return Status::failure("the runtime directory " + dir.toStdString() + " does not exist");
+    if (!S_ISDIR(st.st_mode))
+        return Status::failure("the runtime directory " + dir.toStdString() + " is not a directory");
+    if (st.st_uid != ::getuid())
+        return Status::failure("the runtime directory " + dir.toStdString() + " belongs to another user");
+    if ((st.st_mode & 077) != 0)
+        return Status::failure("the runtime directory " + dir.toStdString()
+                               + " is open to other users (mode "
+                               + QString::number(st.st_mode & 0777, 8).toStdString() + ")");
+    return Status::success();
+}
+
+// One host connection: its bytes become records, whatever way they were cut.
+class HostConnection : public QObject {
+public:
+    HostConnection(QLocalSocket* socket, HostLink* link)
+        : QObject(link)
+        , socket_(socket)
+    {
+        socket_->setParent(this);
+        connect(socket_, &QLocalSocket::readyRead, this, [this, link] { read(link); });
+        connect(socket_, &QLocalSocket::disconnected, this, &HostConnection::finish);
+    }
+
+private:
+    void read(HostLink* link)
+    {
+        const QByteArray bytes = socket_->readAll();
+        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+        // A close command unhooks the link: records after it are not carried out.
+        reader_.feed({data, static_cast<std::size_t>(bytes.size())}, [link](const HostCommand& c) {
+            if (link->isListening())
+                emit link->hookProc(c.command, c.state);
+        });
+    }
+
+    void finish()
+    {
+        if (reader_.pendingBytes() != 0)
+            std::cerr << "torvak-ptt: host link: a sender left after " << reader_.pendingBytes()
+                      << " of " << kRecordSize << " bytes of a command; it was dropped\n";
+        deleteLater();
+    }
+
+    QLocalSocket* socket_;
+    RecordReader reader_;
+};
+
+} // namespace
+
+HostLink::HostLink(QObject* parent)
+    : QObject(parent)
+{
+    server_.setSocketOptions(QLocalServer::UserAccessOption);
+    connect(&server_, &QLocalServer::newConnection, this, &HostLink::acceptConnections);
+}
+
+Checked<QString> HostLink::registerMessage()
+{
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty())
+        return Checked<QString>::failed("no usable runtime directory (XDG_RUNTIME_DIR)");
+    if (const Status ok = checkPrivate(dir); !ok)
+        return Checked<QString>{ok, {}};
+    return Checked<QString>::of(QDir(dir).filePath(QString::fromLatin1(kMessageName)));
+}
+
+HostLink::Hook HostLink::installHook(QString* reason)
+{
+    const Checked<QString> path = registerMessage();
+    if (!path.status) {
+        if (reason)
+            *reason = QString::fromStdString(path.status.reason());
+        return Hook::Failed;
+    }
+
+    QLocalSocket probe;
+    probe.connectToServer(path.value);
+    if (probe.waitForConnected(1000)) {
+        probe.disconnectFromServer();
+        if (reason)
+            *reason = QStringLiteral("another torvak-ptt already listens on ") + path.value;
+        return Hook::AlreadyRunning;
+    }
+    // Nobody answers: whatever is there was left by an instance that died.
+    QLocalServer::removeServer(path.value);
+    if (!server_.listen(path.value)) {
+        if (reason)
+            *reason = server_.errorString();
+        return Hook::Failed;
+    }
+    return Hook::Installed;
+}
+
+void HostLink::removeHook()
+{
+    server_.close();
+    // Later: removeHook may be called from inside a connection's own read.
+    for (QObject* connection : children())
+        connection->deleteLater();
+}
+
+void HostLink::acceptConnections()
+{
+    while (QLocalSocket* socket = server_.nextPendingConnection())
+        new HostConnection(socket, this);
+}
+
+} // namespace torvak

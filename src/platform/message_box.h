@@ -1,0 +1,31 @@
+#pragma once
+
+#include "port/reconfigure.h"
+
+#include <memory>
+
+class QWidget;
+
+namespace torvak {
+
+// The operator's message boxes: one OK button, the application's own title.
+class QtMessageBox : public MessageBox {
+public:
+    explicit QtMessageBox(QWidget* parent = nullptr) : parent_(parent) {}
+    void setParent(QWidget* parent) { parent_ = parent; }
+    void show(std::string_view prompt) override;
+
+private:
+    QWidget* parent_;
+};
+
+// Where no one could ever press OK (no screen, or a scripted run with
+// TORVAK_PTT_NO_DIALOGS=1), messages go to stderr instead.
+class StderrMessageBox : public MessageBox {
+public:
+    void show(std::string_view prompt) override;
+};
+
+std::unique_ptr<MessageBox> makeMessageBox();
+
+} // namespace torvak

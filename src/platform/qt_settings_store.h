@@ -1,0 +1,27 @@
+#pragma once
+
+#include "settings/settings_store.h"
+
+#include <QSettings>
+#include <QString>
+
+namespace torvak {
+
+// The options file, $XDG_CONFIG_HOME/VARN.conf, with [Com], [Win] and [Devices].
+class QtSettingsStore : public SettingsStore {
+public:
+    // The user's own file.
+    QtSettingsStore();
+    explicit QtSettingsStore(const QString& path);
+
+    static QString defaultPath();
+    QString path() const { return settings_.fileName(); }
+
+    std::optional<std::string> read(std::string_view section, std::string_view key) const override;
+    Status write(std::string_view section, std::string_view key, std::string_view text) override;
+
+private:
+    mutable QSettings settings_;
+};
+
+} // namespace torvak

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "core/resume_next.h"
+#include "radio_port.h"
+#include "settings/settings_store.h"
+
+#include <string_view>
+
+namespace torvak {
+
+// A box with one OK button and the application's default title.
+class MessageBox {
+public:
+    virtual ~MessageBox() = default;
+    virtual void show(std::string_view prompt) = 0;
+};
+
+inline constexpr std::string_view kComPortError = "Com port error";
+inline constexpr std::string_view kInvalidSettings = "Invalid comport settings";
+
+// What the options panel reconfigures: the port, the store it saves to and
+// where it tells the operator that something went wrong.
+struct PortPanel {
+    RadioPort& port;
+    SettingsStore& store;
+    MessageBox& messages;
+};
+
+// Each sequence returns what failed on the way, for the log.
+
+// The operator chose an entry of the port list (position counts from 0).
+ResumeNext choosePort(PortPanel& panel, bool loaded, int listPosition);
+// The operator changed the settings box (every keystroke and paste).
+ResumeNext editSettings(PortPanel& panel, bool loaded, std::string_view text);
+// The settings box lost the focus.
+ResumeNext leaveSettingsBox(PortPanel& panel);
+
+} // namespace torvak

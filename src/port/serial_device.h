@@ -1,0 +1,28 @@
+#pragma once
+
+#include "core/status.h"
+#include "line_settings.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace torvak {
+
+// The serial device under the radio port (QSerialPort in the program, a fake
+// in the port's unit tests). It drains whatever the radio sends by itself.
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+    // Opens the device exclusively with these line settings, RTS off and DTR on.
+    virtual Status open(const std::string& path, const LineSettings& settings) = 0;
+    virtual void close() = 0;
+    // False once the device has gone away (hung up, unplugged).
+    virtual bool isOpen() const = 0;
+    // Bytes accepted but not yet on the wire.
+    virtual std::size_t bytesQueued() const = 0;
+    virtual Status write(std::span<const std::uint8_t> bytes) = 0;
+};
+
+} // namespace torvak

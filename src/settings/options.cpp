@@ -1,0 +1,167 @@
+#include "options.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace torvak::options {
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// Only plain decimal notation: no hex, no "inf", no "nan", no thousands marks.
+bool isDecimalNotation(std::string_view t)
+{
+    std::size_t i = 0;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-'))
+        ++i;
+    std::size_t digits = 0;
+    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) {
+        ++i;
+        ++digits;
+    }
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) {
+            ++i;
+            ++digits;
+        }
+    }
+    if (digits == 0)
+        return false;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-'))
+            ++i;
+        std::size_t expDigits = 0;
+        while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) {
+            ++i;
+            ++expDigits;
+        }
+        if (expDigits == 0)
+            return false;
+    }
+    return i == t.size();
+}
+
+Checked<std::int16_t> readInt16(const SettingsStore& store, std::string_view section,
+                                std::string_view key, std::string_view defaultText)
+{
+    return toInt16(read(store, section, key, defaultText));
+}
+
+} // namespace
+
+Checked<double> toNumber(std::string_view text)
+{
+    const std::string_view t = trimmed(text);
+    if (!isDecimalNotation(t))
+        return Checked<double>::failed("not a number: \"" + std::string(text) + "\"");
+    double value = 0;
+    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(),
+                                           value, std::chars_format::general);
+    // from_chars does not take a leading '+'.
+    if (ec == std::errc::invalid_argument && t.front() == '+')
+        return toNumber(t.substr(1));
+    if (ec != std::errc() || end != t.data() + t.size() || !std::isfinite(value))
+        return Checked<double>::failed("number out of range: \"" + std::string(text) + "\"");
+    return Checked<double>::of(value);
+}
+
+Checked<std::int16_t> toInt16(double value)
+{
+    if (!std::isfinite(value))
+        return Checked<std::int16_t>::failed("number out of range");
+    // nearbyint rounds halves to even in the default rounding mode.
+    const double rounded = std::nearbyint(value);
+    if (rounded < std::numeric_limits<std::int16_t>::min()
+        || rounded > std::numeric_limits<std::int16_t>::max())
+        return Checked<std::int16_t>::failed("number out of range");
+    return Checked<std::int16_t>::of(static_cast<std::int16_t>(rounded));
+}
+
+Checked<std::int16_t> toInt16(std::string_view text)
+{
+    const Checked<double> number = toNumber(text);
+    if (!number.status)
+        return Checked<std::int16_t>{number.status, 0};
+    return toInt16(number.value);
+}
+
+std::string toText(std::int16_t value) { return std::to_string(value); }
+
+std::string read(const SettingsStore& store, std::string_view section, std::string_view key,
+                 std::string_view defaultText)
+{
+    if (auto stored = store.read(section, key))
+        return *stored;
+    return std::string(defaultText);
+}
+
+Checked<std::int16_t> comPortListPosition(const SettingsStore& store)
+{
+    const Checked<double> number = toNumber(read(store, kComSection, kComPortKey, kDefaultComPort));
+    if (!number.status)
+        return Checked<std::int16_t>{number.status, 0};
+    return toInt16(number.value - 1);
+}
+
+Checked<std::int16_t> comPort(const SettingsStore& store)
+{
+    return readInt16(store, kComSection, kComPortKey, kDefaultComPort);
+}
+
+std::string lineSettings(const SettingsStore& store)
+{
+    return read(store, kComSection, kSettingsKey, kDefaultSettings);
+}
+
+Checked<std::int16_t> runMinimized(const SettingsStore& store)
+{
+    return readInt16(store, kWinSection, kMinKey, kDefaultOff);
+}
+
+Checked<std::int16_t> topMost(const SettingsStore& store)
+{
+    return readInt16(store, kWinSection, kTopKey, kDefaultOff);
+}
+
+Status storeComPort(SettingsStore& store, std::int16_t port)
+{
+    return store.write(kComSection, kComPortKey, toText(port));
+}
+
+Status storeLineSettings(SettingsStore& store, std::string_view text)
+{
+    return store.write(kComSection, kSettingsKey, text);
+}
+
+Status storeRunMinimized(SettingsStore& store, std::int16_t state)
+{
+    return store.write(kWinSection, kMinKey, toText(state));
+}
+
+Status storeTopMost(SettingsStore& store, std::int16_t state)
+{
+    return store.write(kWinSection, kTopKey, toText(state));
+}
+
+std::string devicePath(const SettingsStore& store, int portNumber)
+{
+    if (auto mapped = store.read(kDevicesSection, "COM" + std::to_string(portNumber)))
+        return *mapped;
+    return "/dev/ttyS" + std::to_string(portNumber - 1);
+}
+
+} // namespace torvak::options

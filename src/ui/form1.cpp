@@ -1,0 +1,229 @@
+#include "form1.h"
+
+#include "lamp.h"
+#include "layout.h"
+#include "settings/options.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWindow>
+
+#include <cmath>
+#include <iostream>
+
+namespace torvak {
+
+namespace {
+
+const QString kMore = QStringLiteral("&More>>");
+const QString kLess = QStringLiteral("&Less<<");
+const QString kLampTip = QStringLiteral("Turns red on TX; Click to toggle TX state");
+
+} // namespace
+
+Form1::Form1(SettingsStore& store, MessageBox& messages, QWidget* parent)
+    : QWidget(parent)
+    , store_(store)
+    , messages_(messages)
+    , comport_(device_, [&store](int n) { return options::devicePath(store, n); })
+    , controller_(comport_, *(Shape1 = new Lamp(this)), [this] { close(); },
+                  [this](const Status& s) { frameWritten(s); })
+    , panel_{comport_, store, messages}
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("TORVAK TenTec PTT V3"));
+    createControls();
+    connectControls();
+    setFixedSize(layout::px(layout::kClientWidth), layout::px(layout::kClientHeight));
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls()
+{
+    // In the designed order; each at its designed place.
+    Label1 = new QLabel(QStringLiteral("Com &Port:"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->move(layout::kLabel1.topLeft());
+    Label1->adjustSize();
+
+    Combo1 = new QComboBox(this);
+    Combo1->setObjectName(QStringLiteral("Combo1"));
+    Combo1->addItems({QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3"),
+                      QStringLiteral("COM4")});
+    Combo1->setCurrentIndex(-1);
+    Combo1->setToolTip(QStringLiteral("Set COM port for radio"));
+    Combo1->setGeometry(layout::kCombo1);
+    Combo1->setEnabled(false);
+
+    Label2 = new QLabel(QStringLiteral("&Settings: (9600,n,8,1)"), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->move(layout::kLabel2.topLeft());
+    Label2->adjustSize();
+
+    Text1 = new QLineEdit(QStringLiteral("Text1"), this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setToolTip(QStringLiteral("Enter baud rate, parity, bits, stop bits"));
+    Text1->setGeometry(layout::kText1);
+    Text1->setEnabled(false);
+
+    Check1 = new QCheckBox(QStringLiteral("Run Mi&nimized"), this);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    Check1->setToolTip(QStringLiteral("Always run minimized"));
+    Check1->setGeometry(layout::kCheck1);
+    Check1->setEnabled(false);
+
+    Check2 = new QCheckBox(QStringLiteral("&Top"), this);
+    Check2->setObjectName(QStringLiteral("Check2"));
+    Check2->setToolTip(QStringLiteral("Always on top of other windows"));
+    Check2->setGeometry(layout::kCheck2);
+    Check2->setEnabled(false);
+
+    Command1 = new QPushButton(kMore, this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setToolTip(QStringLiteral("Click to set options"));
+    Command1->setGeometry(layout::kCommand1);
+
+    Shape1->setObjectName(QStringLiteral("Shape1"));
+    Shape1->setGeometry(layout::kShape1);
+
+    Label3 = new ClickLabel(this);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setToolTip(kLampTip);
+    Label3->setGeometry(layout::kLabel3);
+    Label3->raise();
+
+    // The labels' access keys lead to the control each one names.
+    Label1->setBuddy(Combo1);
+    Label2->setBuddy(Text1);
+
+    // Keyboard order: Combo1, Text1, Check1, Command1, Check2.
+    setTabOrder(Combo1, Text1);
+    setTabOrder(Text1, Check1);
+    setTabOrder(Check1, Command1);
+    setTabOrder(Command1, Check2);
+}
+
+void Form1::connectControls()
+{
+    connect(Label3, &ClickLabel::clicked, this, [this] { controller_.lampClick(); });
+    connect(Command1, &QPushButton::clicked, this, &Form1::toggleOptions);
+    connect(Check1, &QCheckBox::clicked, this, [this] { storeCheckBox(&options::storeRunMinimized, Check1); });
+    connect(Check2, &QCheckBox::clicked, this, [this] {
+        storeCheckBox(&options::storeTopMost, Check2);
+        SetTopMost();
+    });
+    connect(Combo1, &QComboBox::activated, this, [this](int position) {
+        logFailures("choosing the port", choosePort(panel_, loaded, position));
+    });
+    connect(Text1, &QLineEdit::textChanged, this, [this](const QString& text) {
+        logFailures("applying the settings", editSettings(panel_, loaded, text.toStdString()));
+    });
+    Text1->installEventFilter(this);
+    connect(&device_, &QtSerialDevice::lost, this, &Form1::portLost);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Text1 && event->type() == QEvent::FocusOut) {
+        // Leaving the box for another control, not the window losing activation
+        // (which a message box or another program causes).
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            logFailures("leaving the settings box", leaveSettingsBox(panel_));
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::ptt(const std::int32_t& command, const std::int32_t& state)
+{
+    controller_.ptt(command, state);
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    // Nothing keys the radio once the window is going.
+    if (link_)
+        link_->removeHook();
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void Form1::toggleOptions()
+{
+    QWidget* const options[] = {Combo1, Text1, Check1, Check2};
+    if (Command1->text() == kMore) {
+        Command1->setText(kLess);
+        for (QWidget* w : options)
+            w->setEnabled(true);
+        setOuterWidth(layout::kText1Left + layout::kText1Width + 2 * border);
+    } else {
+        Command1->setText(kMore);
+        for (QWidget* w : options)
+            w->setEnabled(false);
+        setOuterWidth(2 * layout::kCommand1Left + layout::kCommand1Width + border);
+    }
+}
+
+void Form1::setOuterWidth(float twips)
+{
+    const float client = twips - border;
+    setFixedSize(static_cast<int>(std::lround(client / layout::kTwipsPerPixel)), height());
+}
+
+void Form1::SetTopMost()
+{
+    const bool on = Check2->checkState() == Qt::Checked;
+    // Apply to the live window: no re-creation, no move.
+    overrideWindowFlags(on ? windowFlags() | Qt::WindowStaysOnTopHint
+                           : windowFlags() & ~Qt::WindowStaysOnTopHint);
+    if (QWindow* window = windowHandle())
+        window->setFlag(Qt::WindowStaysOnTopHint, on);
+}
+
+void Form1::storeCheckBox(Status (*store)(SettingsStore&, std::int16_t), const QCheckBox* box)
+{
+    const Status stored = store(store_, static_cast<std::int16_t>(box->checkState()));
+    if (!stored) {
+        std::cerr << "torvak-ptt: " << stored.reason() << '\n';
+        messages_.show("The option was not saved: " + stored.reason());
+    }
+}
+
+void Form1::frameWritten(const Status& status)
+{
+    if (status) {
+        showFault({});
+        return;
+    }
+    std::cerr << "torvak-ptt: frame not sent: " << status.reason() << '\n';
+    showFault(QStringLiteral("Last command not sent: ") + QString::fromStdString(status.reason()));
+}
+
+void Form1::portLost(const QString& reason)
+{
+    std::cerr << "torvak-ptt: the radio port went away (" << reason.toStdString()
+              << "); choose the port again once it is back\n";
+    showFault(QStringLiteral("The radio port went away: ") + reason);
+}
+
+void Form1::showFault(const QString& fault)
+{
+    // Shown on the lamp, never in a modal box: a stream of host commands to a
+    // dead port would pile boxes up.
+    Shape1->setFault(!fault.isEmpty());
+    Label3->setToolTip(fault.isEmpty() ? kLampTip : kLampTip + u'\n' + fault);
+}
+
+void Form1::logFailures(const char* what, const ResumeNext& seq)
+{
+    for (const std::string& reason : seq.failures())
+        std::cerr << "torvak-ptt: " << what << ": " << reason << '\n';
+}
+
+} // namespace torvak

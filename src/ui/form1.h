@@ -1,0 +1,86 @@
+#pragma once
+
+#include "core/ptt_controller.h"
+#include "platform/host_link.h"
+#include "platform/qt_serial_device.h"
+#include "port/radio_port.h"
+#include "port/reconfigure.h"
+#include "settings/settings_store.h"
+
+#include <QWidget>
+
+#include <cstdint>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace torvak {
+
+class ClickLabel;
+class Lamp;
+
+// The program's one window: the PTT lamp, the More/Less toggle and the
+// options panel. It wires controls to handlers; the rules live in the core.
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    enum class Start { Loaded, AlreadyRunning };
+
+    Form1(SettingsStore& store, MessageBox& messages, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Start-up, in its fixed order; every failing step is skipped. Only
+    // another running instance stops it.
+    Start load(HostLink& link);
+
+    // A host command or a lamp click: write the frame, then show the state.
+    void ptt(const std::int32_t& command, const std::int32_t& state);
+
+    RadioPort& comport() { return comport_; }
+    bool isLoaded() const { return loaded; }
+    float borderTwips() const { return border; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControls();
+    void connectControls();
+    void toggleOptions();
+    void setOuterWidth(float twips);
+    void SetTopMost();
+    void storeCheckBox(Status (*store)(SettingsStore&, std::int16_t), const QCheckBox* box);
+    void frameWritten(const Status& status);
+    void portLost(const QString& reason);
+    void showFault(const QString& fault);
+    void logFailures(const char* what, const ResumeNext& seq);
+
+    SettingsStore& store_;
+    MessageBox& messages_;
+    HostLink* link_ = nullptr;
+
+    QtSerialDevice device_;
+    RadioPort comport_;
+
+    QLabel* Label1 = nullptr;
+    QComboBox* Combo1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QCheckBox* Check1 = nullptr;
+    QCheckBox* Check2 = nullptr;
+    QPushButton* Command1 = nullptr;
+    Lamp* Shape1 = nullptr;
+    ClickLabel* Label3 = nullptr;
+
+    PttController controller_;
+    PortPanel panel_;
+
+    bool loaded = false;
+    float border = 0;
+};
+
+} // namespace torvak

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "core/ptt_controller.h"
+
+#include <QLabel>
+#include <QWidget>
+
+namespace torvak {
+
+// Shape1: the round PTT lamp, a solid circle in the lamp colour. A ring shows
+// that the last frame could not be sent to the radio.
+class Lamp : public QWidget, public LampView {
+    Q_OBJECT
+public:
+    explicit Lamp(QWidget* parent = nullptr);
+
+    Rgb fillColour() const override { return colour_; }
+    void setFillColour(Rgb colour) override;
+
+    bool showsFault() const { return fault_; }
+    void setFault(bool fault);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    Rgb colour_ = kReceiveGreen;
+    bool fault_ = false;
+};
+
+// Label3: the invisible click target laid over the lamp; it shows nothing.
+class ClickLabel : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+
+signals:
+    void clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    bool pressed_ = false;
+};
+
+} // namespace torvak

@@ -1,0 +1,99 @@
+// Start-up of Form1: the fixed order the rest of the program relies on.
+#include "form1.h"
+
+#include "lamp.h"
+#include "layout.h"
+#include "settings/options.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <iostream>
+
+namespace torvak {
+
+namespace {
+
+// Every start-up step's failure is skipped; it is only logged.
+void skipped(const char* step, const Status& status)
+{
+    if (!status)
+        std::cerr << "torvak-ptt: start-up: " << step << ": " << status.reason() << '\n';
+}
+
+Status setCheckState(QCheckBox* box, const Checked<std::int16_t>& stored)
+{
+    if (!stored.status)
+        return stored.status;
+    if (stored.value < Qt::Unchecked || stored.value > Qt::Checked)
+        return Status::failure("not a check box state: " + std::to_string(stored.value));
+    box->setCheckState(static_cast<Qt::CheckState>(stored.value));
+    return Status::success();
+}
+
+} // namespace
+
+Form1::Start Form1::load(HostLink& link)
+{
+    // 1, 2. The host link: the socket named "TORVAKFUNC", wired to ptt.
+    QString why;
+    switch (link.installHook(&why)) {
+    case HostLink::Hook::AlreadyRunning:
+        return Start::AlreadyRunning;
+    case HostLink::Hook::Failed:
+        skipped("host link", Status::failure(why.toStdString() + "; host commands will not arrive"));
+        break;
+    case HostLink::Hook::Installed:
+        break;
+    }
+    link_ = &link;
+    connect(&link, &HostLink::hookProc, this, &Form1::ptt);
+
+    // 3. The stored settings text into the box (loaded is false: nothing reacts).
+    Text1->setText(QString::fromStdString(options::lineSettings(store_)));
+
+    // 4. The list entry for the stored port.
+    const Checked<std::int16_t> position = options::comPortListPosition(store_);
+    if (!position.status)
+        skipped("port list", position.status);
+    else if (position.value < -1 || position.value >= Combo1->count())
+        skipped("port list", Status::failure("no list entry for the stored port"));
+    else
+        Combo1->setCurrentIndex(position.value);
+
+    // 5, 6. Configure the closed port before its one open at the end.
+    const Checked<std::int16_t> number = options::comPort(store_);
+    skipped("port number", number.status ? comport_.setPortNumber(number.value) : number.status);
+    skipped("port settings", comport_.setSettings(Text1->text().toStdString()));
+
+    // 7, 8. Run Minimized takes effect now.
+    skipped("Run Minimized", setCheckState(Check1, options::runMinimized(store_)));
+    if (Check1->checkState() != Qt::Unchecked)
+        setWindowState(windowState() | Qt::WindowMinimized);
+
+    // 9, 10. Top.
+    skipped("Top", setCheckState(Check2, options::topMost(store_)));
+    SetTopMost();
+
+    // 11. The frame, measured before the width first changes. Until the window
+    // manager has framed the window there is nothing to measure: take the
+    // designed frame.
+    const int frame = frameGeometry().width() - width();
+    border = frame > 0 ? static_cast<float>(frame * layout::kTwipsPerPixel) : layout::kDesignedBorder;
+
+    // 12. Collapsed.
+    setOuterWidth(2 * layout::kCommand1Left + layout::kCommand1Width + border);
+
+    // 13. The click target over the lamp.
+    Label3->setGeometry(Shape1->geometry());
+
+    // 14, 15.
+    loaded = true;
+    skipped("opening the radio port", comport_.open());
+    return Start::Loaded;
+}
+
+} // namespace torvak

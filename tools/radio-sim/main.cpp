@@ -1,0 +1,159 @@
+// radio-sim: a TenTec-style CI-V transceiver on a pseudo-terminal, for the
+// demo and the tests. Prints its device path, then every frame it receives:
+// "TX", "RX", or the bytes in hex. Echoes everything as the CI-V bus does and
+// answers each frame addressed to it with OK (FE FE E0 04 FB FD).
+#include <pty.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr unsigned char kPreamble = 0xFE;
+constexpr unsigned char kEnd = 0xFD;
+constexpr unsigned char kOwnAddress = 0x04;
+constexpr std::array<unsigned char, 6> kOk{0xFE, 0xFE, 0xE0, 0x04, 0xFB, 0xFD};
+constexpr std::size_t kLongestFrame = 64;
+
+volatile std::sig_atomic_t stopping = 0;
+
+void stop(int) { stopping = 1; }
+
+std::string hex(const std::vector<unsigned char>& bytes)
+{
+    std::string out;
+    char part[4];
+    for (unsigned char b : bytes) {
+        std::snprintf(part, sizeof part, out.empty() ? "%02X" : " %02X", b);
+        out += part;
+    }
+    return out;
+}
+
+void writeAll(int fd, const unsigned char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return; // nobody reads the line: the bus drops it
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+// Collects bytes into frames and reports each one.
+class Bus {
+public:
+    explicit Bus(int master) : master_(master) {}
+
+    void receive(const unsigned char* data, std::size_t size)
+    {
+        writeAll(master_, data, size); // the bus echo
+        for (std::size_t i = 0; i < size; ++i)
+            take(data[i]);
+    }
+
+private:
+    void take(unsigned char byte)
+    {
+        pending_.push_back(byte);
+        if (byte != kEnd && pending_.size() < kLongestFrame)
+            return;
+        report();
+        pending_.clear();
+    }
+
+    void report()
+    {
+        const bool framed = pending_.size() >= 5 && pending_[0] == kPreamble && pending_[1] == kPreamble
+            && pending_.back() == kEnd;
+        if (!framed) {
+            std::printf("junk %s\n", hex(pending_).c_str());
+            return;
+        }
+        const std::vector<unsigned char> tx{0xFE, 0xFE, 0x04, 0xE0, 0x16, 0x01, 0xFD};
+        const std::vector<unsigned char> rx{0xFE, 0xFE, 0x04, 0xE0, 0x16, 0x02, 0xFD};
+        std::printf("%s\n", pending_ == tx ? "TX" : pending_ == rx ? "RX" : hex(pending_).c_str());
+        if (pending_[2] == kOwnAddress)
+            writeAll(master_, kOk.data(), kOk.size());
+    }
+
+    int master_;
+    std::vector<unsigned char> pending_;
+};
+
+int usage()
+{
+    std::fprintf(stderr, "usage: radio-sim [--link PATH]\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    std::string link;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--link" && i + 1 < argc)
+            link = argv[++i];
+        else
+            return usage();
+    }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    int master = -1;
+    int slave = -1; // held open so the line never hangs up while the program reopens it
+    char name[256] = {};
+    struct termios raw {};
+    cfmakeraw(&raw);
+    cfsetspeed(&raw, B9600);
+    if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
+        std::perror("radio-sim: openpty");
+        return 1;
+    }
+    if (!link.empty()) {
+        ::unlink(link.c_str());
+        if (::symlink(name, link.c_str()) != 0) {
+            std::perror("radio-sim: symlink");
+            return 1;
+        }
+    }
+
+    struct sigaction sa {};
+    sa.sa_handler = stop;
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    std::printf("%s\n", name);
+    Bus bus(master);
+    std::array<unsigned char, 512> buffer{};
+    while (!stopping) {
+        struct pollfd pfd {master, POLLIN, 0};
+        if (::poll(&pfd, 1, 500) <= 0)
+            continue;
+        const ssize_t n = ::read(master, buffer.data(), buffer.size());
+        if (n > 0)
+            bus.receive(buffer.data(), static_cast<std::size_t>(n));
+        else if (n < 0 && errno != EINTR && errno != EAGAIN)
+            break;
+    }
+    if (!link.empty())
+        ::unlink(link.c_str());
+    ::close(slave);
+    ::close(master);
+    return 0;
+}
