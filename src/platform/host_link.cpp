@@ -81,7 +81,11 @@ HostLink::HostLink(QObject* parent)
 
 Checked<QString> HostLink::registerMessage()
 {
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // The directory the session gave us, exactly: never a fallback Qt picks
+    // when the given one is unfit.
+    const QString given = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString dir = given.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
+                                        : given;
     if (dir.isEmpty())
         return Checked<QString>::failed("no usable runtime directory (XDG_RUNTIME_DIR)");
     if (const Status ok = checkPrivate(dir); !ok)

@@ -1,5 +1,6 @@
 #include "qt_settings_store.h"
 
+#include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
 
@@ -23,12 +24,13 @@ QtSettingsStore::QtSettingsStore()
 }
 
 QtSettingsStore::QtSettingsStore(const QString& path)
-    : settings_(path, QSettings::IniFormat)
+    : path_(path)
 {
-    if (settings_.status() == QSettings::AccessError)
+    const QSettings settings(path_, QSettings::IniFormat);
+    if (settings.status() == QSettings::AccessError)
         std::cerr << "torvak-ptt: cannot read the settings file " << path.toStdString()
                   << ": using the defaults\n";
-    else if (settings_.status() == QSettings::FormatError)
+    else if (settings.status() == QSettings::FormatError)
         std::cerr << "torvak-ptt: the settings file " << path.toStdString()
                   << " is damaged: reading what can be read\n";
 }
@@ -41,7 +43,7 @@ QString QtSettingsStore::defaultPath()
 
 std::optional<std::string> QtSettingsStore::read(std::string_view section, std::string_view key) const
 {
-    const QVariant value = settings_.value(keyOf(section, key));
+    const QVariant value = QSettings(path_, QSettings::IniFormat).value(keyOf(section, key));
     if (!value.isValid())
         return std::nullopt;
     // A hand-edited "Settings=9600,n,8,1" comes back as a list: it is one text.
@@ -52,10 +54,14 @@ std::optional<std::string> QtSettingsStore::read(std::string_view section, std::
 
 Status QtSettingsStore::write(std::string_view section, std::string_view key, std::string_view text)
 {
-    settings_.setValue(keyOf(section, key), QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-    settings_.sync();
-    if (settings_.status() != QSettings::NoError)
-        return Status::failure("cannot write the settings file " + settings_.fileName().toStdString());
+    // A QSettings of its own for each write: its status is the first error it
+    // met, so a long-lived one would report a damaged file, or one failed write,
+    // for ever after. A damaged file is rewritten with what could be read.
+    QSettings settings(path_, QSettings::IniFormat);
+    settings.setValue(keyOf(section, key), QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    settings.sync();
+    if (settings.status() == QSettings::AccessError)
+        return Status::failure("cannot write the settings file " + path_.toStdString());
     return Status::success();
 }
 

@@ -2,7 +2,6 @@
 
 #include "settings/settings_store.h"
 
-#include <QSettings>
 #include <QString>
 
 namespace torvak {
@@ -15,13 +14,13 @@ public:
     explicit QtSettingsStore(const QString& path);
 
     static QString defaultPath();
-    QString path() const { return settings_.fileName(); }
+    QString path() const { return path_; }
 
     std::optional<std::string> read(std::string_view section, std::string_view key) const override;
     Status write(std::string_view section, std::string_view key, std::string_view text) override;
 
 private:
-    mutable QSettings settings_;
+    QString path_;
 };
 
 } // namespace torvak

@@ -1,0 +1,110 @@
+#include "helpers.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
+#include <pty.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace torvak::test {
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return condition();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+void settle(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+}
+
+Pty::Pty()
+{
+    char name[256] = {};
+    struct termios raw {};
+    cfmakeraw(&raw);
+    if (::openpty(&master_, &slave_, name, &raw, nullptr) != 0)
+        qFatal("openpty failed");
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    slavePath_ = QString::fromLocal8Bit(name);
+}
+
+Pty::~Pty() { hangUp(); }
+
+QByteArray Pty::read(int atLeast, int timeoutMs)
+{
+    QByteArray got;
+    waitUntil([&] {
+        char buf[4096];
+        ssize_t n;
+        while (master_ >= 0 && (n = ::read(master_, buf, sizeof buf)) > 0)
+            got.append(buf, n);
+        return got.size() >= atLeast;
+    }, timeoutMs);
+    return got;
+}
+
+void Pty::write(const QByteArray& bytes)
+{
+    if (master_ >= 0 && ::write(master_, bytes.constData(), bytes.size()) != bytes.size())
+        qWarning("short write to the pty master");
+}
+
+void Pty::hangUp()
+{
+    if (slave_ >= 0)
+        ::close(slave_);
+    if (master_ >= 0)
+        ::close(master_);
+    slave_ = master_ = -1;
+}
+
+Sandbox::Sandbox()
+    : oldRuntime_(qgetenv("XDG_RUNTIME_DIR"))
+    , oldConfig_(qgetenv("XDG_CONFIG_HOME"))
+{
+    QDir().mkpath(runtimeDir());
+    QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QDir().mkpath(configDir());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configDir()));
+}
+
+Sandbox::~Sandbox()
+{
+    qputenv("XDG_RUNTIME_DIR", oldRuntime_);
+    qputenv("XDG_CONFIG_HOME", oldConfig_);
+}
+
+void Sandbox::writeSettings(const QByteArray& text) const
+{
+    QFile f(settingsPath());
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text) != text.size())
+        qFatal("cannot write the test settings file");
+}
+
+QByteArray Sandbox::readSettings() const
+{
+    QFile f(settingsPath());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace torvak::test

@@ -1,0 +1,17 @@
+// GoogleTest main for tests that need Qt's event loop and widgets.
+#include <QApplication>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char* argv[])
+{
+    // The windowless tests run anywhere; the window tests set their own platform.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("torvak-ptt"));
+    QApplication::setApplicationDisplayName(QStringLiteral("torvak-ptt"));
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

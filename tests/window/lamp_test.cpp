@@ -1,0 +1,103 @@
+// The lamp and host commands through the real window, with a pty as the radio.
+#include "platform/qt_settings_store.h"
+#include "support/helpers.h"
+#include "ui/form1.h"
+#include "ui/lamp.h"
+#include "../unit/fakes.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace torvak;
+using namespace torvak::test;
+
+namespace {
+
+const QByteArray kTx("\xFE\xFE\x04\xE0\x16\x01\xFD", 7);
+const QByteArray kRx("\xFE\xFE\x04\xE0\x16\x02\xFD", 7);
+
+struct Window : ::testing::Test {
+    Sandbox sandbox;
+    Pty radio;
+    std::unique_ptr<QtSettingsStore> store;
+    RecordingBox messages;
+    HostLink link;
+    std::unique_ptr<Form1> form;
+
+    void SetUp() override
+    {
+        sandbox.writeSettings("[Devices]\nCOM1=" + radio.slavePath().toUtf8() + "\n");
+        store = std::make_unique<QtSettingsStore>();
+        form = std::make_unique<Form1>(*store, messages);
+        ASSERT_EQ(form->load(link), Form1::Start::Loaded);
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+
+    Lamp* lamp() const { return form->findChild<Lamp*>(QStringLiteral("Shape1")); }
+    bool red() const { return lamp()->fillColour() == kTransmitRed; }
+    void clickLamp() const
+    {
+        auto* target = form->findChild<QWidget*>(QStringLiteral("Label3"));
+        QTest::mouseClick(target, Qt::LeftButton, {}, target->rect().center());
+    }
+};
+
+} // namespace
+
+TEST_F(Window, LampClicksAndHostCommandsPutTheirFramesOnTheWire)
+{
+    EXPECT_FALSE(red()) << "starts green";
+    EXPECT_EQ(radio.read(1, 100), QByteArray()) << "start-up sends nothing";
+
+    clickLamp();
+    EXPECT_EQ(radio.read(7), kTx);
+    EXPECT_TRUE(red());
+    clickLamp();
+    EXPECT_EQ(radio.read(7), kRx);
+    EXPECT_FALSE(red());
+
+    form->ptt(0, 1);
+    form->ptt(0, 1);
+    EXPECT_EQ(radio.read(14), kTx + kTx);
+    EXPECT_TRUE(red());
+    for (auto [c, s] : {std::pair{0, 2}, {2, 1}, {-1, 0}})
+        form->ptt(c, s);
+    EXPECT_EQ(radio.read(1, 100), QByteArray());
+    EXPECT_TRUE(red());
+    form->ptt(0, 0);
+    EXPECT_EQ(radio.read(7), kRx);
+    EXPECT_FALSE(red());
+}
+
+TEST_F(Window, AFrameThatCannotBeSentLeavesTheLampAndIsShownOnIt)
+{
+    form->ptt(0, 1);
+    EXPECT_EQ(radio.read(7), kTx);
+    form->comport().close();
+    form->ptt(0, 0);
+    clickLamp();
+    EXPECT_TRUE(red());
+    EXPECT_TRUE(lamp()->showsFault());
+    EXPECT_TRUE(form->findChild<QWidget*>(QStringLiteral("Label3"))->toolTip().contains(
+        QStringLiteral("not open")));
+    EXPECT_TRUE(messages.shown.empty()) << "no modal box per failed command";
+    EXPECT_TRUE(form->isVisible());
+
+    ASSERT_TRUE(form->comport().open());
+    form->ptt(0, 0);
+    EXPECT_EQ(radio.read(7), kRx);
+    EXPECT_FALSE(red());
+    EXPECT_FALSE(lamp()->showsFault());
+}
+
+TEST_F(Window, TheCloseCommandEndsTheWindowWithoutAFrame)
+{
+    form->ptt(0, 1);
+    EXPECT_EQ(radio.read(7), kTx);
+    form->ptt(1, 1);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(link.isListening()) << "nothing keys the radio once the window goes";
+    EXPECT_EQ(radio.read(1, 200), QByteArray());
+}
