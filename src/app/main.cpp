@@ -9,7 +9,6 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("torvak-ptt"));
-    QApplication::setApplicationDisplayName(QStringLiteral("torvak-ptt"));
 
     torvak::QtSettingsStore store;
     const auto messages = torvak::makeMessageBox();

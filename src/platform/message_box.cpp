@@ -1,5 +1,6 @@
 #include "message_box.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 
@@ -10,7 +11,7 @@ namespace torvak {
 
 void QtMessageBox::show(std::string_view prompt)
 {
-    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
+    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(),
                     QString::fromUtf8(prompt.data(), static_cast<qsizetype>(prompt.size())),
                     QMessageBox::Ok, parent_);
     box.exec();

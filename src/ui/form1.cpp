@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 
@@ -37,6 +38,9 @@ Form1::Form1(SettingsStore& store, MessageBox& messages, QWidget* parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("TORVAK TenTec PTT V3"));
+    // A fixed frame: it can be minimized and closed, never maximized or resized.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     createControls();
     connectControls();
     setFixedSize(layout::px(layout::kClientWidth), layout::px(layout::kClientHeight));
@@ -84,6 +88,8 @@ void Form1::createControls()
     Check2->setGeometry(layout::kCheck2);
     Check2->setEnabled(false);
 
+    fitCheckBoxes();
+
     Command1 = new QPushButton(kMore, this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setToolTip(QStringLiteral("Click to set options"));
@@ -107,6 +113,17 @@ void Form1::createControls()
     setTabOrder(Text1, Check1);
     setTabOrder(Check1, Command1);
     setTabOrder(Command1, Check2);
+}
+
+void Form1::fitCheckBoxes()
+{
+    // The designed widths were measured for an 8-point font. At the desktop's
+    // font a check box gets the width its text needs, and Top moves along, so
+    // no caption is ever cut off.
+    constexpr int kGap = 4;
+    Check1->resize(std::max(Check1->width(), Check1->sizeHint().width()), Check1->height());
+    Check2->move(std::max(layout::kCheck2.left(), Check1->geometry().right() + 1 + kGap), Check2->y());
+    Check2->resize(std::max(Check2->width(), Check2->sizeHint().width()), Check2->height());
 }
 
 void Form1::connectControls()
@@ -161,7 +178,10 @@ void Form1::toggleOptions()
         Command1->setText(kLess);
         for (QWidget* w : options)
             w->setEnabled(true);
-        setOuterWidth(layout::kText1Left + layout::kText1Width + 2 * border);
+        // The designed width, or wider where the desktop's font needs it.
+        const float designed = layout::kText1Left + layout::kText1Width + 2 * border;
+        const float needed = (Check2->geometry().right() + 1) * layout::kTwipsPerPixel + 1.5f * border;
+        setOuterWidth(std::max(designed, needed));
     } else {
         Command1->setText(kMore);
         for (QWidget* w : options)

@@ -49,6 +49,7 @@ protected:
 
 private:
     void createControls();
+    void fitCheckBoxes();
     void connectControls();
     void toggleOptions();
     void setOuterWidth(float twips);
