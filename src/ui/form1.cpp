@@ -198,7 +198,7 @@ void Form1::setOuterWidth(float twips)
 
 void Form1::SetTopMost()
 {
-    const bool on = Check2->checkState() == Qt::Checked;
+    const bool on = checkValue(Check2) == 1;
     // Apply to the live window: no re-creation, no move.
     overrideWindowFlags(on ? windowFlags() | Qt::WindowStaysOnTopHint
                            : windowFlags() & ~Qt::WindowStaysOnTopHint);
@@ -206,9 +206,30 @@ void Form1::SetTopMost()
         window->setFlag(Qt::WindowStaysOnTopHint, on);
 }
 
+std::int16_t Form1::checkValue(const QCheckBox* box)
+{
+    switch (box->checkState()) {
+    case Qt::Checked: return 1;
+    case Qt::PartiallyChecked: return 2;
+    case Qt::Unchecked: break;
+    }
+    return 0;
+}
+
+Status Form1::setCheckValue(QCheckBox* box, const Checked<std::int16_t>& stored)
+{
+    if (!stored.status)
+        return stored.status;
+    constexpr Qt::CheckState states[] = {Qt::Unchecked, Qt::Checked, Qt::PartiallyChecked};
+    if (stored.value < 0 || stored.value > 2)
+        return Status::failure("not a check box state: " + std::to_string(stored.value));
+    box->setCheckState(states[stored.value]);
+    return Status::success();
+}
+
 void Form1::storeCheckBox(Status (*store)(SettingsStore&, std::int16_t), const QCheckBox* box)
 {
-    const Status stored = store(store_, static_cast<std::int16_t>(box->checkState()));
+    const Status stored = store(store_, checkValue(box));
     if (!stored) {
         std::cerr << "torvak-ptt: " << stored.reason() << '\n';
         messages_.show("The option was not saved: " + stored.reason());

@@ -54,6 +54,9 @@ private:
     void toggleOptions();
     void setOuterWidth(float twips);
     void SetTopMost();
+    // A check box as a stored value: 0 unchecked, 1 checked, 2 grayed.
+    static std::int16_t checkValue(const QCheckBox* box);
+    static Status setCheckValue(QCheckBox* box, const Checked<std::int16_t>& stored);
     void storeCheckBox(Status (*store)(SettingsStore&, std::int16_t), const QCheckBox* box);
     void frameWritten(const Status& status);
     void portLost(const QString& reason);

@@ -24,16 +24,6 @@ void skipped(const char* step, const Status& status)
         std::cerr << "torvak-ptt: start-up: " << step << ": " << status.reason() << '\n';
 }
 
-Status setCheckState(QCheckBox* box, const Checked<std::int16_t>& stored)
-{
-    if (!stored.status)
-        return stored.status;
-    if (stored.value < Qt::Unchecked || stored.value > Qt::Checked)
-        return Status::failure("not a check box state: " + std::to_string(stored.value));
-    box->setCheckState(static_cast<Qt::CheckState>(stored.value));
-    return Status::success();
-}
-
 } // namespace
 
 Form1::Start Form1::load(HostLink& link)
@@ -70,12 +60,12 @@ Form1::Start Form1::load(HostLink& link)
     skipped("port settings", comport_.setSettings(Text1->text().toStdString()));
 
     // 7, 8. Run Minimized takes effect now.
-    skipped("Run Minimized", setCheckState(Check1, options::runMinimized(store_)));
-    if (Check1->checkState() != Qt::Unchecked)
+    skipped("Run Minimized", setCheckValue(Check1, options::runMinimized(store_)));
+    if (checkValue(Check1) != 0)
         setWindowState(windowState() | Qt::WindowMinimized);
 
     // 9, 10. Top.
-    skipped("Top", setCheckState(Check2, options::topMost(store_)));
+    skipped("Top", setCheckValue(Check2, options::topMost(store_)));
     SetTopMost();
 
     // 11. The frame, measured before the width first changes. Until the window

@@ -162,3 +162,32 @@ TEST(EndToEnd, TorvakfuncRefusesWhatIsNotACommandPair)
     EXPECT_EQ(torvakfunc({QStringLiteral("-2147483648"), QStringLiteral("0")}, &err), 1);
     EXPECT_TRUE(err.contains(QStringLiteral("not running")));
 }
+
+TEST(EndToEnd, ClosingTheWindowEndsTheProgramWithStatusZero)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        GTEST_SKIP() << "needs an X server with a window manager (scripts/with-x)";
+    Sandbox sandbox;
+    Radio radio(sandbox.path(QStringLiteral("radio")));
+    sandbox.writeSettings("[Devices]\nCOM1=" + sandbox.path(QStringLiteral("radio")).toUtf8() + "\n");
+    QProcess ptt;
+    ptt.start(bin("torvak-ptt"), {});
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(sandbox.runtimeDir() + "/TORVAKFUNC"); }, 5000));
+    EXPECT_EQ(torvakfunc({QStringLiteral("tx")}), 0);
+    EXPECT_EQ(radio.waitLines(1), QStringList{QStringLiteral("TX")});
+
+    // The window manager's close, as the title bar's button sends it.
+    QProcess find;
+    find.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--sync"),
+                                           QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                                           QStringLiteral("^TORVAK TenTec PTT V3$")});
+    ASSERT_TRUE(find.waitForFinished(10000));
+    const QString window = QString::fromUtf8(find.readAllStandardOutput()).split(u'\n').value(0);
+    ASSERT_FALSE(window.isEmpty());
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                                                  window, QStringLiteral("key"), QStringLiteral("alt+F4")});
+    ASSERT_TRUE(ptt.waitForFinished(5000));
+    EXPECT_EQ(ptt.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(ptt.exitCode(), 0);
+    EXPECT_EQ(radio.waitLines(2, 300), QStringList{QStringLiteral("TX")}) << "no frame on the way out";
+}

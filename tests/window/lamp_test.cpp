@@ -1,13 +1,5 @@
 // The lamp and host commands through the real window, with a pty as the radio.
-#include "platform/qt_settings_store.h"
-#include "support/helpers.h"
-#include "ui/form1.h"
-#include "ui/lamp.h"
-#include "../unit/fakes.h"
-
-#include <QTest>
-
-#include <gtest/gtest.h>
+#include "form_fixture.h"
 
 using namespace torvak;
 using namespace torvak::test;
@@ -17,21 +9,10 @@ namespace {
 const QByteArray kTx("\xFE\xFE\x04\xE0\x16\x01\xFD", 7);
 const QByteArray kRx("\xFE\xFE\x04\xE0\x16\x02\xFD", 7);
 
-struct Window : ::testing::Test {
-    Sandbox sandbox;
-    Pty radio;
-    std::unique_ptr<QtSettingsStore> store;
-    RecordingBox messages;
-    HostLink link;
-    std::unique_ptr<Form1> form;
-
+struct Window : FormFixture {
     void SetUp() override
     {
-        sandbox.writeSettings("[Devices]\nCOM1=" + radio.slavePath().toUtf8() + "\n");
-        store = std::make_unique<QtSettingsStore>();
-        form = std::make_unique<Form1>(*store, messages);
-        ASSERT_EQ(form->load(link), Form1::Start::Loaded);
-        form->show();
+        start(devices());
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }
 
