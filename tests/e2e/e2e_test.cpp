@@ -2,6 +2,7 @@
 // private runtime and config directory.
 #include "support/helpers.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 
@@ -15,7 +16,8 @@ namespace {
 
 QString bin(const char* name)
 {
-    return QString::fromLocal8Bit(qgetenv("TORVAK_BIN")) + u'/' + QLatin1String(name);
+    // The programs are built beside the tests.
+    return QCoreApplication::applicationDirPath() + u'/' + QLatin1String(name);
 }
 
 // The simulated radio: its device path, and every line it prints.
