@@ -68,6 +68,25 @@ void Pty::write(const QByteArray& bytes)
         qWarning("short write to the pty master");
 }
 
+namespace {
+
+termios lineOf(int fd)
+{
+    termios t {};
+    ::tcgetattr(fd, &t); // a pty master reads its slave's settings
+    return t;
+}
+
+} // namespace
+
+unsigned Pty::lineSpeed() const
+{
+    const termios t = lineOf(master_);
+    return cfgetospeed(&t);
+}
+
+unsigned Pty::lineFlags() const { return lineOf(master_).c_cflag; }
+
 void Pty::hangUp()
 {
     if (slave_ >= 0)

@@ -31,6 +31,9 @@ public:
     // least `atLeast` bytes, running the event loop meanwhile).
     QByteArray read(int atLeast = 1, int timeoutMs = 2000);
     void write(const QByteArray& bytes);
+    // The line's speed and control flags as the program set them.
+    unsigned lineSpeed() const;
+    unsigned lineFlags() const;
     // The radio disappears: the program's side hangs up.
     void hangUp();
 

@@ -5,9 +5,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 
-#include <fcntl.h>
 #include <termios.h>
-#include <unistd.h>
 
 using namespace torvak;
 using namespace torvak::test;
@@ -69,14 +67,8 @@ TEST_F(Startup, StoredSettingsConfigureThePortBeforeItsOneOpen)
     ASSERT_TRUE(form->comport().isOpen());
     EXPECT_EQ(box(), QStringLiteral("4800,n,8,2"));
     // The line really runs at what was stored.
-    termios line {};
-    const QByteArray path = radio.slavePath().toLocal8Bit();
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::tcgetattr(fd, &line), 0);
-    ::close(fd);
-    EXPECT_EQ(cfgetospeed(&line), B4800);
-    EXPECT_TRUE(line.c_cflag & CSTOPB);
+    EXPECT_EQ(radio.lineSpeed(), B4800);
+    EXPECT_TRUE(radio.lineFlags() & CSTOPB);
 }
 
 TEST_F(Startup, ARejectedStoredSettingsTextIsStillShown)
