@@ -97,8 +97,9 @@ Status QtSerialDevice::write(std::span<const std::uint8_t> bytes)
     const auto size = static_cast<qint64>(bytes.size());
     if (port_.write(reinterpret_cast<const char*>(bytes.data()), size) != size)
         return Status::failure("write to the radio port failed: " + port_.errorString().toStdString());
-    // Hand it to the device now rather than on the next turn of the event loop.
-    port_.flush();
+    // No flush() here: when the device takes only part of the buffer, QSerialPort's
+    // flush() leaves the rest waiting for a write notification that never comes,
+    // and half a frame stays on the wire. Its own write notifier sends it all.
     return Status::success();
 }
 

@@ -1,98 +1,10 @@
 // The built binaries together: radio-sim, torvak-ptt and torvakfunc, in a
 // private runtime and config directory.
-#include "support/helpers.h"
-
-#include <QCoreApplication>
-#include <QFile>
-#include <QProcess>
-
-#include <gtest/gtest.h>
-
-#include <unistd.h>
+#include "e2e_support.h"
 
 using namespace torvak::test;
+using namespace torvak::e2e;
 
-namespace {
-
-QString bin(const char* name)
-{
-    // The programs are built beside the tests.
-    return QCoreApplication::applicationDirPath() + u'/' + QLatin1String(name);
-}
-
-// The simulated radio: its device path, and every line it prints.
-struct Radio {
-    QProcess process;
-    QString device;
-    QStringList lines;
-
-    explicit Radio(const QString& link)
-    {
-        process.start(bin("radio-sim"), {QStringLiteral("--link"), link});
-        EXPECT_TRUE(process.waitForStarted(3000));
-        EXPECT_TRUE(waitUntil([&] { return poll() >= 1; }));
-        device = lines.value(0);
-        lines.clear();
-    }
-    ~Radio()
-    {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-    int poll()
-    {
-        process.waitForReadyRead(10);
-        while (process.canReadLine())
-            lines << QString::fromUtf8(process.readLine()).trimmed();
-        return lines.size();
-    }
-    QStringList waitLines(int count, int timeoutMs = 3000)
-    {
-        waitUntil([&] { return poll() >= count; }, timeoutMs);
-        return lines;
-    }
-};
-
-struct Program {
-    QProcess process;
-    explicit Program(const Sandbox& sandbox)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        process.setProcessEnvironment(env);
-        process.start(bin("torvak-ptt"), {});
-        EXPECT_TRUE(process.waitForStarted(3000));
-        EXPECT_TRUE(waitUntil([&] { return QFile::exists(sandbox.runtimeDir() + "/TORVAKFUNC"); }, 5000));
-    }
-    ~Program()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(3000);
-        }
-    }
-    // CPU seconds the program has used so far.
-    double cpuSeconds() const
-    {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(process.processId()));
-        if (!stat.open(QIODevice::ReadOnly))
-            return -1;
-        const QList<QByteArray> fields = stat.readAll().split(' ');
-        return (fields.value(13).toDouble() + fields.value(14).toDouble()) / ::sysconf(_SC_CLK_TCK);
-    }
-};
-
-int torvakfunc(const QStringList& args, QString* err = nullptr)
-{
-    QProcess p;
-    p.start(bin("torvakfunc"), args);
-    p.waitForFinished(5000);
-    if (err)
-        *err = QString::fromUtf8(p.readAllStandardError());
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-}
-
-} // namespace
 
 TEST(EndToEnd, TxThenRxGivesExactlyTwoFramesAndCloseExitsZero)
 {
@@ -147,8 +59,7 @@ TEST(EndToEnd, TheRadioDisappearingMidRunNeitherCrashesNorSpins)
     EXPECT_EQ(torvakfunc({QStringLiteral("rx")}), 0);
     settle(200);
     EXPECT_EQ(ptt.process.state(), QProcess::Running);
-    const QByteArray err = ptt.process.readAllStandardError();
-    EXPECT_TRUE(err.contains("frame not sent")) << err.constData();
+    EXPECT_TRUE(ptt.says("frame not sent")) << ptt.stderrText().constData();
 }
 
 TEST(EndToEnd, TorvakfuncRefusesWhatIsNotACommandPair)

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 
 #include <cstring>
 
@@ -196,4 +198,55 @@ TEST(HostLink, RefusesARuntimeDirectoryOthersCanReach)
     HostLink nowhere;
     EXPECT_EQ(nowhere.installHook(&why), HostLink::Hook::Failed);
     EXPECT_TRUE(why.contains(QStringLiteral("does not exist"))) << why.toStdString();
+}
+
+TEST(HostLink, TwentyConcurrentSendersEachGetEveryRecordOnceAndInOrder)
+{
+    Sandbox sandbox;
+    HostLink link;
+    ASSERT_EQ(link.installHook(), HostLink::Hook::Installed);
+    Received got(link);
+
+    constexpr int kSenders = 20, kEach = 500;
+    std::atomic<int> finished{0};
+    std::vector<std::thread> senders;
+    const QByteArray path = QFile::encodeName(link.socketPath());
+    for (int s = 0; s < kSenders; ++s) {
+        senders.emplace_back([&, s] {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un addr {};
+            addr.sun_family = AF_UNIX;
+            std::memcpy(addr.sun_path, path.constData(), path.size());
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+                std::vector<HostCommand> mine;
+                for (int i = 0; i < kEach; ++i)
+                    mine.push_back({100 + s, i}); // a command word ptt ignores, tagged
+                const QByteArray stream = recordsOf(mine);
+                std::mt19937 rng(s);
+                for (qsizetype at = 0; at < stream.size();) {
+                    const qsizetype n = std::min<qsizetype>(1 + rng() % 19, stream.size() - at);
+                    if (::write(fd, stream.constData() + at, n) != n)
+                        break;
+                    at += n;
+                }
+            }
+            ::close(fd);
+            ++finished;
+        });
+    }
+    EXPECT_TRUE(waitUntil([&] {
+        return finished == kSenders && got.commands.size() == std::size_t(kSenders * kEach);
+    }, 30000));
+    for (auto& t : senders)
+        t.join();
+    settle(50);
+
+    ASSERT_EQ(got.commands.size(), std::size_t(kSenders * kEach));
+    std::vector<int> next(kSenders, 0);
+    for (const HostCommand& c : got.commands) {
+        const int s = c.command - 100;
+        ASSERT_TRUE(s >= 0 && s < kSenders);
+        ASSERT_EQ(c.state, next[s]) << "sender " << s;
+        ++next[s];
+    }
 }
