@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds the Debian package, installs it into a temporary root, checks what a
+# desktop needs is there and the dependencies are declared, then keys the
+# simulated radio with the installed programs.
+set -euo pipefail
+build="$1"
+work=$(mktemp -d /tmp/torvak-package.XXXXXX)
+cleanup() { kill "${sim:-}" "${ptt:-}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" >cpack.log 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
+deb=$(ls "$work"/torvak-ptt_*.deb)
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for lib in libqt6widgets6 libqt6serialport6 libqt6network6 qt6-qpa-plugins; do
+  grep -q "$lib" <<<"$depends" || fail "the package does not depend on $lib"
+done
+
+root="$work/root"
+dpkg-deb -x "$deb" "$root"
+for f in usr/bin/torvak-ptt usr/bin/torvakfunc \
+         usr/share/applications/org.torvak.TorvakPtt.desktop \
+         usr/share/icons/hicolor/scalable/apps/torvak-ptt.svg \
+         usr/share/metainfo/org.torvak.TorvakPtt.metainfo.xml \
+         usr/share/man/man1/torvak-ptt.1 usr/share/man/man1/torvakfunc.1; do
+  [ -e "$root/$f" ] || fail "$f is not installed"
+done
+grep -q '^Exec=torvak-ptt$' "$root/usr/share/applications/org.torvak.TorvakPtt.desktop" || fail "desktop entry Exec"
+grep -q '^Icon=torvak-ptt$' "$root/usr/share/applications/org.torvak.TorvakPtt.desktop" || fail "desktop entry Icon"
+desktop-file-validate "$root/usr/share/applications/org.torvak.TorvakPtt.desktop" || fail "desktop entry"
+appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/org.torvak.TorvakPtt.metainfo.xml" >/dev/null \
+  || appstreamcli validate --no-net "$root/usr/share/metainfo/org.torvak.TorvakPtt.metainfo.xml" || fail "AppStream metadata"
+for page in torvak-ptt torvakfunc; do
+  man -l "$root/usr/share/man/man1/$page.1" 2>&1 >/dev/null | grep -q . && fail "man page $page has errors"
+  man -l "$root/usr/share/man/man1/$page.1" 2>/dev/null | grep -q 'SYNOPSIS' || fail "man page $page does not render"
+done
+
+# The installed programs, end to end against the simulated radio.
+mkdir -m 700 "$work/run" "$work/config"
+export XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen
+"$build/bin/radio-sim" --link "$work/radio" >"$work/radio.log" &
+sim=$!
+for _ in $(seq 1 50); do [ -e "$work/radio" ] && break; sleep 0.1; done
+printf '[Devices]\nCOM1=%s\n' "$work/radio" >"$work/config/VARN.conf"
+"$root/usr/bin/torvak-ptt" &
+ptt=$!
+for _ in $(seq 1 50); do [ -S "$work/run/TORVAKFUNC" ] && break; sleep 0.1; done
+"$root/usr/bin/torvakfunc" tx
+"$root/usr/bin/torvakfunc" rx
+"$root/usr/bin/torvakfunc" close
+status=0
+wait "$ptt" || status=$?
+ptt=""
+[ "$status" -eq 0 ] || fail "the installed torvak-ptt exited with $status"
+for _ in $(seq 1 20); do [ "$(tail -n +2 "$work/radio.log" | wc -l)" -ge 2 ] && break; sleep 0.1; done
+received=$(tail -n +2 "$work/radio.log" | tr '\n' ' ')
+[ "$received" = "TX RX " ] || fail "the radio received: $received"
+echo "installed package keyed the radio: $received"
