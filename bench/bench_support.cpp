@@ -78,6 +78,9 @@ pid_t startProgram(const std::string& binDir, const Sandbox& sandbox, const std:
         ::setenv("XDG_RUNTIME_DIR", sandbox.runtime.c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", sandbox.config.c_str(), 1);
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // What the program reports (refused frames among it) goes to a file.
+        const int log = ::open((sandbox.root + "/stderr.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(log, 2);
         const std::string program = binDir + "/torvak-ptt";
         ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
         std::perror("exec torvak-ptt");
@@ -113,6 +116,16 @@ bool sendRecord(int fd, int command, int state)
 {
     const Record r = encodeRecord(HostCommand{command, state});
     return ::write(fd, r.data(), r.size()) == static_cast<ssize_t>(r.size());
+}
+
+int countInLog(const Sandbox& sandbox, const std::string& text)
+{
+    std::ifstream in(sandbox.root + "/stderr.log");
+    std::string line;
+    int n = 0;
+    while (std::getline(in, line))
+        n += line.find(text) != std::string::npos;
+    return n;
 }
 
 std::string binDirOf(const char* argv0)

@@ -6,8 +6,9 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <array>
 #include <iostream>
-#include <memory>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,39 +36,70 @@ Status checkPrivate(const QString& dir)
 }
 
 // One host connection: its bytes become records, whatever way they were cut.
+// It carries out one record per turn of the event loop, so the radio port
+// sends each frame out between records instead of a burst piling up in its
+// send buffer, and several hosts take turns.
 class HostConnection : public QObject {
 public:
+    // Enough for a few thousand records; past it the sender waits.
+    static constexpr qint64 kReadBuffer = 64 * 1024;
+
     HostConnection(QLocalSocket* socket, HostLink* link)
         : QObject(link)
+        , link_(link)
         , socket_(socket)
     {
         socket_->setParent(this);
-        connect(socket_, &QLocalSocket::readyRead, this, [this, link] { read(link); });
-        connect(socket_, &QLocalSocket::disconnected, this, &HostConnection::finish);
+        socket_->setReadBufferSize(kReadBuffer);
+        connect(socket_, &QLocalSocket::readyRead, this, &HostConnection::next);
+        connect(socket_, &QLocalSocket::disconnected, this, [this] {
+            closed_ = true;
+            next();
+        });
+        next();
     }
 
 private:
-    void read(HostLink* link)
+    void next()
     {
-        const QByteArray bytes = socket_->readAll();
-        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+        if (scheduled_)
+            return;
+        std::array<char, kRecordSize> bytes {};
+        const qint64 n = socket_->read(bytes.data(), static_cast<qint64>(kRecordSize - reader_.pendingBytes()));
+        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
         // A close command unhooks the link: records after it are not carried out.
-        reader_.feed({data, static_cast<std::size_t>(bytes.size())}, [link](const HostCommand& c) {
-            if (link->isListening())
-                emit link->hookProc(c.command, c.state);
+        reader_.feed({data, static_cast<std::size_t>(std::max<qint64>(n, 0))}, [this](const HostCommand& c) {
+            if (link_->isListening())
+                emit link_->hookProc(c.command, c.state);
         });
+        if (socket_->bytesAvailable() > 0) {
+            scheduled_ = true;
+            QMetaObject::invokeMethod(this, [this] {
+                scheduled_ = false;
+                next();
+            }, Qt::QueuedConnection);
+        } else if (closed_) {
+            finish();
+        }
     }
 
     void finish()
     {
+        if (finished_)
+            return;
+        finished_ = true;
         if (reader_.pendingBytes() != 0)
             std::cerr << "torvak-ptt: host link: a sender left after " << reader_.pendingBytes()
                       << " of " << kRecordSize << " bytes of a command; it was dropped\n";
         deleteLater();
     }
 
+    HostLink* link_;
     QLocalSocket* socket_;
     RecordReader reader_;
+    bool scheduled_ = false;
+    bool closed_ = false;
+    bool finished_ = false;
 };
 
 } // namespace

@@ -1,0 +1,169 @@
+// Records per second carried out through the socket, from one sender and
+// from 20, beside the floor of writing the same frames straight into the pty;
+// how many records go out before the send buffer refuses frames when the radio
+// stops reading; and host-command-to-frame latency while another sender floods.
+#include "bench_support.h"
+
+#include "core/host_command.h"
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+#include <poll.h>
+#include <unistd.h>
+
+using namespace torvak::bench;
+
+namespace {
+
+constexpr unsigned char kTx[7] = {0xFE, 0xFE, 0x04, 0xE0, 0x16, 0x01, 0xFD};
+const char* kRefused = "send buffer is full";
+
+// Reads the radio's line until `frames` whole frames have come or it stays quiet.
+long drainFrames(RadioPty& radio, long frames, std::chrono::milliseconds quiet)
+{
+    long bytes = 0;
+    char buf[4096];
+    auto last = Clock::now();
+    while (bytes < frames * 7 && Clock::now() - last < quiet) {
+        struct pollfd p {radio.master, POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0)
+            continue;
+        const ssize_t n = ::read(radio.master, buf, sizeof buf);
+        if (n > 0) {
+            bytes += n;
+            last = Clock::now();
+        }
+    }
+    return bytes / 7;
+}
+
+
+std::string stream(int count, int command)
+{
+    std::string out;
+    for (int i = 0; i < count; ++i) {
+        const torvak::Record r = torvak::encodeRecord({command, i % 2});
+        out.append(reinterpret_cast<const char*>(r.data()), r.size());
+    }
+    return out;
+}
+
+void sendAll(int fd, const std::string& bytes)
+{
+    for (std::size_t at = 0; at < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+        if (n <= 0)
+            return;
+        at += static_cast<std::size_t>(n);
+    }
+}
+
+// Records per second from `senders` connections of `each` keying records,
+// the radio reading as fast as it can.
+double carriedOut(const Sandbox& sandbox, RadioPty& radio, int senders, int each, int& refused)
+{
+    const int before = countInLog(sandbox, kRefused);
+    std::vector<int> fds;
+    for (int i = 0; i < senders; ++i)
+        fds.push_back(connectHostLink(sandbox));
+    const std::string bytes = stream(each, 0);
+    const auto t0 = Clock::now();
+    std::vector<std::thread> threads;
+    for (int fd : fds)
+        threads.emplace_back([fd, &bytes] { sendAll(fd, bytes); });
+    const long total = static_cast<long>(senders) * each;
+    const long frames = drainFrames(radio, total, std::chrono::milliseconds(1000));
+    const auto t1 = Clock::now();
+    for (auto& t : threads)
+        t.join();
+    for (int fd : fds)
+        ::close(fd);
+    refused = countInLog(sandbox, kRefused) - before;
+    const double seconds = std::chrono::duration<double>(t1 - t0).count()
+        - (frames < total ? 1.0 : 0.0); // the quiet second that ended a short run
+    return frames / seconds;
+}
+
+double floorFramesPerSecond(RadioPty& radio, int frames)
+{
+    const auto t0 = Clock::now();
+    std::thread writer([&] {
+        for (int i = 0; i < frames; ++i)
+            if (::write(radio.slave, kTx, sizeof kTx) != sizeof kTx)
+                return;
+    });
+    const long got = drainFrames(radio, frames, std::chrono::milliseconds(1000));
+    const auto t1 = Clock::now();
+    writer.join();
+    return got / std::chrono::duration<double>(t1 - t0).count();
+}
+
+} // namespace
+
+int main(int, char* argv[])
+{
+    Sandbox sandbox;
+    RadioPty radio;
+    const pid_t program = startProgram(binDirOf(argv[0]), sandbox, radio.path);
+
+    int refused1 = 0, refused20 = 0;
+    const double one = carriedOut(sandbox, radio, 1, 20000, refused1);
+    const double twenty = carriedOut(sandbox, radio, 20, 1000, refused20);
+    const double floor = floorFramesPerSecond(radio, 20000);
+    std::printf("throughput, the radio reading as fast as it can:\n");
+    std::printf("  1 sender,  20000 records: %9.0f records/s carried out (%d refused)\n", one, refused1);
+    std::printf("  20 senders, 1000 each:    %9.0f records/s carried out (%d refused)\n", twenty, refused20);
+    std::printf("  floor, frames straight into the pty: %9.0f frames/s\n", floor);
+
+    // The radio stops reading: how far does it go before the send buffer refuses?
+    {
+        const int before = countInLog(sandbox, kRefused);
+        const int fd = connectHostLink(sandbox);
+        int sent = 0;
+        while (sent < 100000 && countInLog(sandbox, kRefused) == before) {
+            sendRecord(fd, 0, sent % 2);
+            ++sent;
+            if (sent % 64 == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ::close(fd);
+        const long wire = drainFrames(radio, 1000000, std::chrono::milliseconds(500));
+        std::printf("radio not reading: first refusal after %d records (%ld frames reached the line: "
+                    "pty buffer + 512-byte send buffer)\n", sent, wire);
+    }
+
+    // Latency of a probe sender while another floods the link with pairs the
+    // program ignores (so the probe's frames are the only ones on the line).
+    std::atomic<bool> flooding{true};
+    const int flood = connectHostLink(sandbox);
+    std::thread flooder([&] {
+        const std::string bytes = stream(512, 7);
+        while (flooding)
+            sendAll(flood, bytes);
+    });
+    const int probe = connectHostLink(sandbox);
+    std::vector<double> latency, floorLatency;
+    for (int i = 0; i < 1000; ++i) {
+        auto t0 = Clock::now();
+        sendRecord(probe, 0, i % 2);
+        if (radio.readExactly(7) != 7)
+            break;
+        latency.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        t0 = Clock::now();
+        if (::write(radio.slave, kTx, sizeof kTx) != sizeof kTx || radio.readExactly(7) != 7)
+            break;
+        floorLatency.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    }
+    flooding = false;
+    flooder.join();
+    ::close(flood);
+    ::close(probe);
+    stopProgram(program);
+
+    std::printf("latency while another sender floods (%zu probes):\n", latency.size());
+    printFigures("  host command -> frame at the pty", figures(latency));
+    printFigures("  floor: 7 bytes straight into pty", figures(floorLatency));
+    return 0;
+}
