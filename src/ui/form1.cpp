@@ -32,7 +32,7 @@ Form1::Form1(SettingsStore& store, MessageBox& messages, QWidget* parent)
     , store_(store)
     , messages_(messages)
     , comport_(device_, [&store](int n) { return options::devicePath(store, n); })
-    , controller_(comport_, *(Shape1 = new Lamp(this)), [this] { close(); },
+    , controller_(comport_, *Shape1, [this] { close(); },
                   [this](const Status& s) { frameWritten(s); })
     , panel_{comport_, store, messages}
 {

@@ -6,6 +6,7 @@
 #include "port/radio_port.h"
 #include "port/reconfigure.h"
 #include "settings/settings_store.h"
+#include "ui/lamp.h"
 
 #include <QWidget>
 
@@ -18,9 +19,6 @@ class QLineEdit;
 class QPushButton;
 
 namespace torvak {
-
-class ClickLabel;
-class Lamp;
 
 // The program's one window: the PTT lamp, the More/Less toggle and the
 // options panel. It wires controls to handlers; the rules live in the core.
@@ -77,7 +75,8 @@ private:
     QCheckBox* Check1 = nullptr;
     QCheckBox* Check2 = nullptr;
     QPushButton* Command1 = nullptr;
-    Lamp* Shape1 = nullptr;
+    // Made here, before the controller that shows the PTT state on it.
+    Lamp* Shape1 = new Lamp(this);
     ClickLabel* Label3 = nullptr;
 
     PttController controller_;

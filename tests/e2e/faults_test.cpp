@@ -13,9 +13,7 @@
 #include <random>
 #include <thread>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 
 using namespace torvak::test;
 using namespace torvak::e2e;
@@ -56,12 +54,8 @@ void key(const QString& window, const QString& keys)
 
 int rawConnection(const Sandbox& sandbox)
 {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr {};
-    addr.sun_family = AF_UNIX;
-    const QByteArray path = QFile::encodeName(sandbox.runtimeDir() + QStringLiteral("/TORVAKFUNC"));
-    std::memcpy(addr.sun_path, path.constData(), path.size());
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const int fd = connectUnix(sandbox.runtimeDir() + QStringLiteral("/TORVAKFUNC"));
+    EXPECT_GE(fd, 0);
     return fd;
 }
 
@@ -309,12 +303,7 @@ TEST(Faults, TwentySendersFloodingTenThousandRecordsGetWholeFramesOrAReport)
                 keying += ptt;
                 stream.append(reinterpret_cast<const char*>(r.data()), r.size());
             }
-            for (qsizetype at = 0; at < stream.size();) {
-                const qsizetype n = std::min<qsizetype>(1 + rng() % 23, stream.size() - at);
-                if (::write(fd, stream.constData() + at, n) != n)
-                    break;
-                at += n;
-            }
+            writeInPieces(fd, stream, rng, 23);
             ::close(fd);
             ++finished;
         });

@@ -210,26 +210,15 @@ TEST(HostLink, TwentyConcurrentSendersEachGetEveryRecordOnceAndInOrder)
     constexpr int kSenders = 20, kEach = 500;
     std::atomic<int> finished{0};
     std::vector<std::thread> senders;
-    const QByteArray path = QFile::encodeName(link.socketPath());
+    const QString path = link.socketPath();
     for (int s = 0; s < kSenders; ++s) {
         senders.emplace_back([&, s] {
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            sockaddr_un addr {};
-            addr.sun_family = AF_UNIX;
-            std::memcpy(addr.sun_path, path.constData(), path.size());
-            if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-                std::vector<HostCommand> mine;
-                for (int i = 0; i < kEach; ++i)
-                    mine.push_back({100 + s, i}); // a command word ptt ignores, tagged
-                const QByteArray stream = recordsOf(mine);
-                std::mt19937 rng(s);
-                for (qsizetype at = 0; at < stream.size();) {
-                    const qsizetype n = std::min<qsizetype>(1 + rng() % 19, stream.size() - at);
-                    if (::write(fd, stream.constData() + at, n) != n)
-                        break;
-                    at += n;
-                }
-            }
+            const int fd = connectUnix(path);
+            std::vector<HostCommand> mine;
+            for (int i = 0; i < kEach; ++i)
+                mine.push_back({100 + s, i}); // a command word ptt ignores, tagged
+            std::mt19937 rng(s);
+            writeInPieces(fd, recordsOf(mine), rng, 19);
             ::close(fd);
             ++finished;
         });

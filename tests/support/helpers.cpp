@@ -7,9 +7,13 @@
 
 #include <pty.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -34,6 +38,35 @@ void settle(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(1);
     }
+}
+
+int connectUnix(const QString& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr {};
+    addr.sun_family = AF_UNIX;
+    const QByteArray native = QFile::encodeName(path);
+    if (native.size() >= static_cast<qsizetype>(sizeof addr.sun_path)) {
+        ::close(fd);
+        return -1;
+    }
+    std::memcpy(addr.sun_path, native.constData(), native.size());
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool writeInPieces(int fd, const QByteArray& bytes, std::mt19937& rng, int maxPiece)
+{
+    for (qsizetype at = 0; at < bytes.size();) {
+        const qsizetype n = std::min<qsizetype>(1 + rng() % maxPiece, bytes.size() - at);
+        if (::write(fd, bytes.constData() + at, n) != n)
+            return false;
+        at += n;
+    }
+    return true;
 }
 
 Pty::Pty()

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <random>
 
 namespace torvak::test {
 
@@ -16,6 +17,13 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 3000);
 
 // Runs the event loop for a while, to let anything that should not happen happen.
 void settle(int ms = 100);
+
+// A plain client of a Unix stream socket, as a host program in any language
+// would be: -1 when nobody listens.
+int connectUnix(const QString& path);
+
+// Writes the bytes in pieces of 1 to maxPiece bytes; false if the peer went away.
+bool writeInPieces(int fd, const QByteArray& bytes, std::mt19937& rng, int maxPiece);
 
 // A pseudo-terminal standing in for the radio's serial line: the program
 // opens the slave path; the test reads and writes the master.
