@@ -1,11 +1,9 @@
 #include "core/host_command.h"
 #include "core/ptt_controller.h"
-#include "core/resume_next.h"
 #include "fakes.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
 
 using namespace torvak;
 using Bytes = std::vector<std::uint8_t>;
@@ -129,38 +127,4 @@ TEST(RecordReader, CutAtEveryByteYieldsTheSameRecordsInOrder)
             EXPECT_EQ(reader.pendingBytes(), 0u);
         }
     }
-}
-
-TEST(RecordReader, RandomStreamsYieldOnlyCompleteRecords)
-{
-    std::mt19937 rng(20261206);
-    for (int round = 0; round < 200; ++round) {
-        Bytes stream(rng() % 100);
-        for (auto& b : stream)
-            b = static_cast<std::uint8_t>(rng());
-        RecordReader reader;
-        std::size_t records = 0, at = 0;
-        while (at < stream.size()) {
-            const std::size_t n = std::min<std::size_t>(1 + rng() % 9, stream.size() - at);
-            records += reader.feed({stream.data() + at, n}, [](const HostCommand&) {});
-            at += n;
-        }
-        EXPECT_EQ(records, stream.size() / kRecordSize);
-        EXPECT_EQ(reader.pendingBytes(), stream.size() % kRecordSize);
-    }
-}
-
-TEST(ResumeNext, FailingStepsAreSkippedAndRemembered)
-{
-    ResumeNext seq;
-    EXPECT_TRUE(seq.test(Checked<bool>::of(true)));
-    EXPECT_FALSE(seq.test(Checked<bool>::of(false)));
-    EXPECT_FALSE(seq.failed());
-    seq.run(Status::success());
-    seq.run(Status::failure("first"));
-    seq.run(Status::success());
-    // A test that fails lets its guarded action run, and counts as a failure.
-    EXPECT_TRUE(seq.test(Checked<bool>::failed("second")));
-    EXPECT_TRUE(seq.failed());
-    EXPECT_EQ(seq.failures(), (std::vector<std::string>{"first", "second"}));
 }
