@@ -13,8 +13,6 @@
 #include <string>
 #include <thread>
 
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace torvak::bench;
@@ -49,12 +47,6 @@ pid_t launch(const std::string& program, const char* arg, const Sandbox& sandbox
         ::_exit(127);
     }
     return pid;
-}
-
-void stop(pid_t pid)
-{
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
 }
 
 long statusField(const std::string& file, const char* field)
@@ -105,7 +97,7 @@ void startOnce(xcb_connection_t* x, Program& p, const Sandbox& sandbox, bool wat
         std::this_thread::sleep_for(std::chrono::seconds(10));
         p.wakeupsPerSecond = (wakeups(pid) - before) / 10.0;
     }
-    stop(pid);
+    stopProgram(pid);
 }
 
 } // namespace
