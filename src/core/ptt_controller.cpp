@@ -19,9 +19,9 @@ void PttController::ptt(const std::int32_t& command, const std::int32_t& state)
 {
     if (command == kCommandPtt) {
         if (state == kStateReceive)
-            send(PttState::Receive, kReceiveGreen);
+            send(PttState::Receive);
         if (state == kStateTransmit)
-            send(PttState::Transmit, kTransmitRed);
+            send(PttState::Transmit);
     }
     if (command == kCommandClose && closeWindow_)
         closeWindow_();
@@ -35,14 +35,30 @@ void PttController::lampClick()
     ptt(kCommandPtt, state);
 }
 
-void PttController::send(PttState state, Rgb colour)
+void PttController::portReady()
 {
-    const Status written = port_.writeFrame(pttFrame(state));
+    if (receivePending_)
+        send(PttState::Receive);
+}
+
+void PttController::send(PttState state)
+{
+    const bool receive = state == PttState::Receive;
+    receivePending_ = false;
+    // A receive replaces whatever a stalled line still holds; a transmit that
+    // the line cannot take now must not go out later.
+    Status written = port_.writeFrame(pttFrame(state), receive);
+    if (!written) {
+        receivePending_ = receive;
+        written = Status::failure(written.reason()
+                                  + (receive ? "; the receive goes out as soon as the port can take it"
+                                             : "; the transmit was dropped"));
+    }
     if (frameWritten_)
         frameWritten_(written);
     // A frame that did not go out leaves the lamp showing the last state that did.
     if (written)
-        lamp_.setFillColour(colour);
+        lamp_.setFillColour(receive ? kReceiveGreen : kTransmitRed);
 }
 
 } // namespace torvak

@@ -12,7 +12,11 @@ namespace torvak {
 class FrameWriter {
 public:
     virtual ~FrameWriter() = default;
-    virtual Status writeFrame(const Frame& frame) = 0;
+    // Hands the frame to the port whole or refuses it whole. With replaceStale,
+    // frames the line has not taken yet are thrown away first, since this newer
+    // one makes them stale; without it, a line that is not taking bytes refuses
+    // the frame.
+    virtual Status writeFrame(const Frame& frame, bool replaceStale) = 0;
 };
 
 // The round lamp on the window; its fill colour is the PTT state.
@@ -25,6 +29,11 @@ public:
 
 // Carries out host commands and lamp clicks: write the frame first, then show
 // the state, so the lamp never shows a state whose frame did not go out.
+//
+// Under faults the radio must end in the state last asked for. A receive the
+// port cannot take now stays pending and goes out as soon as it can; a
+// transmit it cannot take is dropped, never sent late. Only the newest
+// command counts: any command replaces a pending receive.
 class PttController {
 public:
     // closeWindow ends the program; frameWritten hears how every frame write went.
@@ -36,13 +45,19 @@ public:
     // A click on the lamp: a red lamp goes to receive, any other to transmit.
     void lampClick();
 
+    // The port can take bytes again (reopened, plugged back): a pending
+    // receive goes out now.
+    void portReady();
+    bool receivePending() const { return receivePending_; }
+
 private:
-    void send(PttState state, Rgb colour);
+    void send(PttState state);
 
     FrameWriter& port_;
     LampView& lamp_;
     std::function<void()> closeWindow_;
     std::function<void(const Status&)> frameWritten_;
+    bool receivePending_ = false;
 };
 
 } // namespace torvak

@@ -1,16 +1,18 @@
 #include "host_link.h"
 
-#include "core/host_command.h"
+#include "core/report.h"
 
 #include <QDir>
-#include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 
-#include <algorithm>
 #include <array>
-#include <iostream>
+#include <cerrno>
+#include <cstring>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace torvak {
@@ -20,96 +22,52 @@ namespace {
 // Whether a runtime directory is fit to hold the socket: ours alone.
 Status checkPrivate(const QString& dir)
 {
+    const std::string name = dir.toStdString();
+    if (!QDir::isAbsolutePath(dir))
+        return Status::failure("the runtime directory " + name + " is not an absolute path (XDG_RUNTIME_DIR)");
     struct stat st {};
-    const QByteArray native = QFile::encodeName(dir);
-    if (::lstat(native.constData(), &st) != 0)
-        return Status::failure("the runtime directory " + dir.toStdString() + " does not exist");
+    if (::lstat(QFile::encodeName(dir).constData(), &st) != 0)
+        return Status::failure("the runtime directory " + name + " does not exist");
     if (!S_ISDIR(st.st_mode))
-        return Status::failure("the runtime directory " + dir.toStdString() + " is not a directory");
+        return Status::failure("the runtime directory " + name + " is not a directory");
     if (st.st_uid != ::getuid())
-        return Status::failure("the runtime directory " + dir.toStdString() + " belongs to another user");
+        return Status::failure("the runtime directory " + name + " belongs to another user");
     if ((st.st_mode & 077) != 0)
-        return Status::failure("the runtime directory " + dir.toStdString()
-                               + " is open to other users (mode "
+        return Status::failure("the runtime directory " + name + " is open to other users (mode "
                                + QString::number(st.st_mode & 0777, 8).toStdString() + ")");
     return Status::success();
 }
 
-// One host connection: its bytes become records, whatever way they were cut.
-// It carries out one record per turn of the event loop, so the radio port
-// sends each frame out between records instead of a burst piling up in its
-// send buffer, and several hosts take turns.
-class HostConnection : public QObject {
-public:
-    // Enough for a few thousand records; past it the sender waits.
-    static constexpr qint64 kReadBuffer = 64 * 1024;
-
-    HostConnection(QLocalSocket* socket, HostLink* link)
-        : QObject(link)
-        , link_(link)
-        , socket_(socket)
-    {
-        socket_->setParent(this);
-        socket_->setReadBufferSize(kReadBuffer);
-        connect(socket_, &QLocalSocket::readyRead, this, &HostConnection::next);
-        connect(socket_, &QLocalSocket::disconnected, this, [this] {
-            closed_ = true;
-            next();
-        });
-        next();
-    }
-
-private:
-    void next()
-    {
-        if (scheduled_)
-            return;
-        std::array<char, kRecordSize> bytes {};
-        const qint64 n = socket_->read(bytes.data(), static_cast<qint64>(kRecordSize - reader_.pendingBytes()));
-        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-        // A close command unhooks the link: records after it are not carried out.
-        reader_.feed({data, static_cast<std::size_t>(std::max<qint64>(n, 0))}, [this](const HostCommand& c) {
-            if (link_->isListening())
-                emit link_->hookProc(c.command, c.state);
-        });
-        if (socket_->bytesAvailable() > 0) {
-            scheduled_ = true;
-            QMetaObject::invokeMethod(this, [this] {
-                scheduled_ = false;
-                next();
-            }, Qt::QueuedConnection);
-        } else if (closed_) {
-            finish();
-        }
-    }
-
-    void finish()
-    {
-        if (finished_)
-            return;
-        finished_ = true;
-        if (reader_.pendingBytes() != 0)
-            std::cerr << "torvak-ptt: host link: a sender left after " << reader_.pendingBytes()
-                      << " of " << kRecordSize << " bytes of a command; it was dropped\n";
-        deleteLater();
-    }
-
-    HostLink* link_;
-    QLocalSocket* socket_;
-    RecordReader reader_;
-    bool scheduled_ = false;
-    bool closed_ = false;
-    bool finished_ = false;
-};
+const char* kindOf(mode_t mode)
+{
+    if (S_ISREG(mode)) return "a regular file";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISLNK(mode)) return "a symbolic link";
+    if (S_ISDIR(mode)) return "a directory";
+    return "not a socket";
+}
 
 } // namespace
+
+struct HostLink::Connection {
+    explicit Connection(int fd, HostLink* link)
+        : fd(fd)
+        , notifier(fd, QSocketNotifier::Read)
+    {
+        QObject::connect(&notifier, &QSocketNotifier::activated, link, [link, fd] { link->readFrom(fd); });
+    }
+    ~Connection() { ::close(fd); }
+
+    int fd;
+    QSocketNotifier notifier;
+};
 
 HostLink::HostLink(QObject* parent)
     : QObject(parent)
 {
-    server_.setSocketOptions(QLocalServer::UserAccessOption);
-    connect(&server_, &QLocalServer::newConnection, this, &HostLink::acceptConnections);
 }
+
+HostLink::~HostLink() { removeHook(); }
 
 Checked<QString> HostLink::registerMessage()
 {
@@ -122,48 +80,155 @@ Checked<QString> HostLink::registerMessage()
         return Checked<QString>::failed("no usable runtime directory (XDG_RUNTIME_DIR)");
     if (const Status ok = checkPrivate(dir); !ok)
         return Checked<QString>{ok, {}};
-    return Checked<QString>::of(QDir(dir).filePath(QString::fromLatin1(kMessageName)));
+    const QString path = QDir(dir).filePath(QString::fromLatin1(kMessageName));
+    const QByteArray native = QFile::encodeName(path);
+    if (static_cast<std::size_t>(native.size()) >= sizeof(sockaddr_un::sun_path))
+        return Checked<QString>::failed("the socket path " + path.toStdString() + " is too long ("
+                                        + std::to_string(native.size()) + " bytes; a Unix socket takes at most "
+                                        + std::to_string(sizeof(sockaddr_un::sun_path) - 1) + ")");
+    return Checked<QString>::of(path);
 }
 
-HostLink::Hook HostLink::installHook(QString* reason)
+HostLink::Installed HostLink::installHook()
 {
     const Checked<QString> path = registerMessage();
-    if (!path.status) {
-        if (reason)
-            *reason = QString::fromStdString(path.status.reason());
-        return Hook::Failed;
+    if (!path.status)
+        return {Hook::Failed, path.status.reason()};
+
+    // One instance owns socket and port: whoever holds the lock. A lock left
+    // by a process that died is taken over.
+    lock_ = std::make_unique<QLockFile>(path.value + QStringLiteral(".lock"));
+    if (!lock_->tryLock(0)) {
+        const bool held = lock_->error() == QLockFile::LockFailedError;
+        lock_.reset();
+        if (held)
+            return {Hook::AlreadyRunning, "another torvak-ptt holds " + path.value.toStdString() + ".lock"};
+        return {Hook::Failed, "cannot take the lock " + path.value.toStdString() + ".lock"};
     }
 
-    QLocalSocket probe;
-    probe.connectToServer(path.value);
-    if (probe.waitForConnected(1000)) {
-        probe.disconnectFromServer();
-        if (reason)
-            *reason = QStringLiteral("another torvak-ptt already listens on ") + path.value;
-        return Hook::AlreadyRunning;
+    // With the lock held, a socket at the path was left by an instance that
+    // died. Anything else there is someone's file: never ours to delete.
+    const QByteArray native = QFile::encodeName(path.value);
+    struct stat st {};
+    if (::lstat(native.constData(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode))
+            return {Hook::Failed, path.value.toStdString() + " is " + kindOf(st.st_mode)
+                                      + ", not the host link's socket; it was left alone"};
+        ::unlink(native.constData());
     }
-    // Nobody answers: whatever is there was left by an instance that died.
-    QLocalServer::removeServer(path.value);
-    if (!server_.listen(path.value)) {
-        if (reason)
-            *reason = server_.errorString();
-        return Hook::Failed;
+
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un addr {};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, native.constData(), static_cast<std::size_t>(native.size()));
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0
+        || ::chmod(native.constData(), 0600) != 0 || ::listen(fd, 64) != 0) {
+        const std::string why = std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return {Hook::Failed, "cannot listen on " + path.value.toStdString() + ": " + why};
     }
-    return Hook::Installed;
+    listener_ = fd;
+    path_ = path.value;
+    accepting_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(accepting_, &QSocketNotifier::activated, this, &HostLink::acceptConnections);
+    return {Hook::Installed, {}};
 }
 
 void HostLink::removeHook()
 {
-    server_.close();
-    // Later: removeHook may be called from inside a connection's own read.
-    for (QObject* connection : children())
-        connection->deleteLater();
+    if (listener_ >= 0) {
+        delete accepting_;
+        accepting_ = nullptr;
+        ::close(listener_);
+        listener_ = -1;
+        ::unlink(QFile::encodeName(path_).constData());
+    }
+    // Records after a close command are not carried out. The connections go
+    // later: removeHook may run inside one of their own reads.
+    queue_.clear();
+    for (auto& [fd, connection] : connections_) {
+        connection->notifier.setEnabled(false);
+        QMetaObject::invokeMethod(this, [this, fd = fd] { connections_.erase(fd); }, Qt::QueuedConnection);
+    }
 }
 
 void HostLink::acceptConnections()
 {
-    while (QLocalSocket* socket = server_.nextPendingConnection())
-        new HostConnection(socket, this);
+    while (true) {
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            auto connection = std::make_unique<Connection>(fd, this);
+            connection->notifier.setEnabled(reading_);
+            connections_[fd] = std::move(connection);
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            // Keep listening and keep serving the hosts already connected; new
+            // ones wait in the listen queue until a descriptor frees up.
+            accepting_->setEnabled(false);
+            if (!toldOutOfDescriptors_)
+                report("host link: out of file descriptors with " + std::to_string(connections_.size())
+                       + " hosts connected; new hosts wait until one leaves");
+            toldOutOfDescriptors_ = true;
+        }
+        return;
+    }
+}
+
+void HostLink::readFrom(int fd)
+{
+    // Past the queue's capacity the senders wait in their sockets.
+    const std::size_t room = queue_.room();
+    if (room == 0) {
+        setReading(false);
+        return;
+    }
+    std::array<std::uint8_t, 4096> bytes {};
+    const ssize_t n = ::read(fd, bytes.data(), std::min(room, bytes.size()));
+    if (n > 0) {
+        queue_.feed(fd, {bytes.data(), static_cast<std::size_t>(n)});
+        if (!scheduled_ && queue_.size() > 0) {
+            scheduled_ = true;
+            QMetaObject::invokeMethod(this, &HostLink::carryOutNext, Qt::QueuedConnection);
+        }
+    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+        closeConnection(fd);
+    }
+}
+
+void HostLink::closeConnection(int fd)
+{
+    if (const std::size_t left = queue_.close(fd); left != 0)
+        report("host link: a sender left after " + std::to_string(left) + " of " + std::to_string(kRecordSize)
+               + " bytes of a command; it was dropped");
+    connections_.erase(fd);
+    if (accepting_ && !accepting_->isEnabled())
+        accepting_->setEnabled(true);
+}
+
+void HostLink::setReading(bool on)
+{
+    reading_ = on;
+    for (auto& [fd, connection] : connections_)
+        connection->notifier.setEnabled(on);
+}
+
+void HostLink::carryOutNext()
+{
+    scheduled_ = false;
+    const auto command = queue_.next();
+    if (!command)
+        return;
+    if (queue_.size() > 0) {
+        scheduled_ = true;
+        QMetaObject::invokeMethod(this, &HostLink::carryOutNext, Qt::QueuedConnection);
+    }
+    if (!reading_ && queue_.room() > 0)
+        setReading(true);
+    emit hookProc(command->command, command->state);
 }
 
 } // namespace torvak

@@ -1,11 +1,13 @@
 #include "message_box.h"
 
+#include "core/report.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 
 #include <cstdlib>
-#include <iostream>
+#include <string>
 
 namespace torvak {
 
@@ -19,7 +21,7 @@ void QtMessageBox::show(std::string_view prompt)
 
 void StderrMessageBox::show(std::string_view prompt)
 {
-    std::cerr << "torvak-ptt: " << prompt << '\n';
+    report(prompt);
 }
 
 std::unique_ptr<MessageBox> makeMessageBox()

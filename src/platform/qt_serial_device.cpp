@@ -1,9 +1,15 @@
 #include "qt_serial_device.h"
 
+#include "core/report.h"
 #include "port/radio_port.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace torvak {
@@ -34,8 +40,19 @@ std::string openFailure(const QString& path, QSerialPort::SerialPortError error,
             return "permission denied: is the user in the dialout group?";
         return "the device is busy: another program has it open";
     default:
+        // A file or a device without a line discipline: termios refuses it.
+        if (detail == QString::fromLocal8Bit(std::strerror(ENOTTY)))
+            return "not a serial device";
         return detail.toStdString();
     }
+}
+
+// How long the line needs to send this many bytes at its speed, with a margin
+// for the device and the scheduler.
+int sendingTimeMs(qint64 bytes, const LineSettings& s)
+{
+    const int bitsPerChar = 1 + s.dataBits + (s.parity == Parity::None ? 0 : 1) + s.stopBits;
+    return static_cast<int>(bytes * bitsPerChar * 1000 / s.baud) + 250;
 }
 
 } // namespace
@@ -53,6 +70,9 @@ Status QtSerialDevice::open(const std::string& path, const LineSettings& setting
     const QString name = QString::fromStdString(path);
     if (name.isEmpty() || !QFileInfo::exists(name))
         return Status::failure("no such device");
+    struct stat st {};
+    if (::stat(QFile::encodeName(name).constData(), &st) == 0 && !S_ISCHR(st.st_mode))
+        return Status::failure("not a serial device");
     port_.setPortName(name);
     if (!port_.open(QIODevice::ReadWrite))
         return Status::failure(openFailure(name, port_.error(), port_.errorString()));
@@ -66,6 +86,7 @@ Status QtSerialDevice::open(const std::string& path, const LineSettings& setting
     if (!applied)
         port_.close();
     port_.clearError();
+    settings_ = settings;
     return applied;
 }
 
@@ -81,10 +102,26 @@ Status QtSerialDevice::applySettings(const LineSettings& s)
     return Status::success();
 }
 
+QtSerialDevice::~QtSerialDevice() { close(); }
+
 void QtSerialDevice::close()
 {
-    if (port_.isOpen())
-        port_.close();
+    if (!port_.isOpen())
+        return;
+    // Closing throws away whatever is still queued: a receive among it would
+    // never reach the radio. Let it out first, for as long as the line needs.
+    const qint64 queued = port_.bytesToWrite();
+    if (queued > 0) {
+        const QDeadlineTimer deadline(sendingTimeMs(queued, settings_));
+        while (port_.bytesToWrite() > 0 && !deadline.hasExpired()
+               && port_.waitForBytesWritten(static_cast<int>(deadline.remainingTime()))) {
+        }
+        if (const qint64 left = port_.bytesToWrite(); left > 0)
+            report("the radio port was closed with " + std::to_string(left)
+                   + " bytes the line did not take in " + std::to_string(sendingTimeMs(queued, settings_))
+                   + " ms; they were not sent");
+    }
+    port_.close();
 }
 
 std::size_t QtSerialDevice::bytesQueued() const
@@ -94,13 +131,32 @@ std::size_t QtSerialDevice::bytesQueued() const
 
 Status QtSerialDevice::write(std::span<const std::uint8_t> bytes)
 {
-    const auto size = static_cast<qint64>(bytes.size());
-    if (port_.write(reinterpret_cast<const char*>(bytes.data()), size) != size)
+    const char* data = reinterpret_cast<const char*>(bytes.data());
+    auto size = static_cast<qint64>(bytes.size());
+    // Nothing queued ahead: the device gets the frame in this turn, not on the
+    // write notifier's next one.
+    if (port_.bytesToWrite() == 0) {
+        const ssize_t n = ::write(port_.handle(), data, static_cast<std::size_t>(size));
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return Status::failure(std::string("write to the radio port failed: ") + std::strerror(errno));
+        if (n > 0) {
+            data += n;
+            size -= n;
+        }
+    }
+    // What the device did not take waits in the send buffer. No flush() here:
+    // when the device takes only part of it, QSerialPort's flush() leaves the
+    // rest waiting for a notification that never comes. Its own write
+    // notifier sends it all.
+    if (size > 0 && port_.write(data, size) != size)
         return Status::failure("write to the radio port failed: " + port_.errorString().toStdString());
-    // No flush() here: when the device takes only part of the buffer, QSerialPort's
-    // flush() leaves the rest waiting for a write notification that never comes,
-    // and half a frame stays on the wire. Its own write notifier sends it all.
     return Status::success();
+}
+
+void QtSerialDevice::discardQueued()
+{
+    // Both QSerialPort's buffer and the driver's output queue.
+    port_.clear(QSerialPort::Output);
 }
 
 void QtSerialDevice::drain()

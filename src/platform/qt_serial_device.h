@@ -13,12 +13,14 @@ class QtSerialDevice : public QObject, public SerialDevice {
     Q_OBJECT
 public:
     explicit QtSerialDevice(QObject* parent = nullptr);
+    ~QtSerialDevice() override;
 
     Status open(const std::string& path, const LineSettings& settings) override;
     void close() override;
     bool isOpen() const override { return port_.isOpen(); }
     std::size_t bytesQueued() const override;
     Status write(std::span<const std::uint8_t> bytes) override;
+    void discardQueued() override;
 
 signals:
     // The device went away while open (unplugged, hung up); the port is closed.
@@ -30,6 +32,7 @@ private:
     Status applySettings(const LineSettings& settings);
 
     QSerialPort port_;
+    LineSettings settings_;
     bool closing_ = false;
 };
 

@@ -1,10 +1,10 @@
 #include "qt_settings_store.h"
 
+#include "core/report.h"
+
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
-
-#include <iostream>
 
 namespace torvak {
 
@@ -28,11 +28,9 @@ QtSettingsStore::QtSettingsStore(const QString& path)
 {
     const QSettings settings(path_, QSettings::IniFormat);
     if (settings.status() == QSettings::AccessError)
-        std::cerr << "torvak-ptt: cannot read the settings file " << path.toStdString()
-                  << ": using the defaults\n";
+        report("cannot read the settings file " + path.toStdString() + ": using the defaults");
     else if (settings.status() == QSettings::FormatError)
-        std::cerr << "torvak-ptt: the settings file " << path.toStdString()
-                  << " is damaged: reading what can be read\n";
+        report("the settings file " + path.toStdString() + " is damaged: reading what can be read");
 }
 
 QString QtSettingsStore::defaultPath()

@@ -59,4 +59,16 @@ Status RadioPort::write(std::span<const std::uint8_t> bytes)
     return device_.write(bytes);
 }
 
+Status RadioPort::writeFrame(const Frame& frame, bool replaceStale)
+{
+    // Bytes still queued mean the line has stopped taking them: what waits
+    // there is older than this frame.
+    if (device_.isOpen() && device_.bytesQueued() > 0) {
+        if (!replaceStale)
+            return Status::failure("the radio port is not taking bytes (the line is stalled)");
+        device_.discardQueued();
+    }
+    return write(frame);
+}
+
 } // namespace torvak

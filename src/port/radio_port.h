@@ -43,7 +43,7 @@ public:
     // Writes all the bytes or none: a write that does not fit in what the send
     // buffer still has room for is refused whole.
     Status write(std::span<const std::uint8_t> bytes);
-    Status writeFrame(const Frame& frame) override { return write(frame); }
+    Status writeFrame(const Frame& frame, bool replaceStale) override;
 
 private:
     SerialDevice& device_;

@@ -17,12 +17,17 @@ public:
     virtual ~SerialDevice() = default;
     // Opens the device exclusively with these line settings, RTS off and DTR on.
     virtual Status open(const std::string& path, const LineSettings& settings) = 0;
+    // Lets the queued bytes reach the device first, for as long as the line
+    // needs to send them at its speed, then closes.
     virtual void close() = 0;
     // False once the device has gone away (hung up, unplugged).
     virtual bool isOpen() const = 0;
-    // Bytes accepted but not yet on the wire.
+    // Bytes accepted that the device has not taken yet: more than none only
+    // while the line is not taking bytes (a stall).
     virtual std::size_t bytesQueued() const = 0;
     virtual Status write(std::span<const std::uint8_t> bytes) = 0;
+    // Throws away what the line has not sent yet.
+    virtual void discardQueued() = 0;
 };
 
 } // namespace torvak

@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "core/report.h"
 #include "lamp.h"
 #include "layout.h"
 #include "settings/options.h"
@@ -15,7 +16,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 
 namespace torvak {
 
@@ -136,13 +136,15 @@ void Form1::connectControls()
         SetTopMost();
     });
     connect(Combo1, &QComboBox::activated, this, [this](int position) {
-        logFailures("choosing the port", choosePort(panel_, loaded, position));
+        reconfigure("choosing the port", [&] { return choosePort(panel_, loaded, position); });
     });
     connect(Text1, &QLineEdit::textChanged, this, [this](const QString& text) {
-        logFailures("applying the settings", editSettings(panel_, loaded, text.toStdString()));
+        reconfigure("applying the settings", [&] { return editSettings(panel_, loaded, text.toStdString()); });
     });
     Text1->installEventFilter(this);
+    Combo1->installEventFilter(this);
     connect(&device_, &QtSerialDevice::lost, this, &Form1::portLost);
+    connect(&deviceWatcher_, &DeviceWatcher::appeared, this, &Form1::deviceAppeared);
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
@@ -152,8 +154,12 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         // (which a message box or another program causes).
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-            logFailures("leaving the settings box", leaveSettingsBox(panel_));
+            reconfigure("leaving the settings box", [this] { return leaveSettingsBox(panel_); });
     }
+    // The wheel changes the radio port only where the operator put the focus:
+    // not on a list the pointer happens to cross.
+    if (watched == Combo1 && event->type() == QEvent::Wheel && !Combo1->hasFocus())
+        return true;
     return QWidget::eventFilter(watched, event);
 }
 
@@ -167,6 +173,12 @@ void Form1::closeEvent(QCloseEvent* event)
     // Nothing keys the radio once the window is going.
     if (link_)
         link_->removeHook();
+    // No receive frame on the way out, but the operator hears of it; and the
+    // frames already handed to the port reach the radio before it closes.
+    if (Shape1->fillColour() == kTransmitRed)
+        report("closing while the radio is transmitting: it was left keyed");
+    deviceWatcher_.stop();
+    device_.close();
     event->accept();
     QCoreApplication::quit();
 }
@@ -231,7 +243,7 @@ void Form1::storeCheckBox(Status (*store)(SettingsStore&, std::int16_t), const Q
 {
     const Status stored = store(store_, checkValue(box));
     if (!stored) {
-        std::cerr << "torvak-ptt: " << stored.reason() << '\n';
+        report(stored.reason());
         messages_.show("The option was not saved: " + stored.reason());
     }
 }
@@ -242,15 +254,57 @@ void Form1::frameWritten(const Status& status)
         showFault({});
         return;
     }
-    std::cerr << "torvak-ptt: frame not sent: " << status.reason() << '\n';
+    report("frame not sent: " + status.reason());
     showFault(QStringLiteral("Last command not sent: ") + QString::fromStdString(status.reason()));
 }
 
 void Form1::portLost(const QString& reason)
 {
-    std::cerr << "torvak-ptt: the radio port went away (" << reason.toStdString()
-              << "); choose the port again once it is back\n";
+    report("the radio port went away (" + reason.toStdString() + "); it is opened again when the device is back");
     showFault(QStringLiteral("The radio port went away: ") + reason);
+    keepPortOpen();
+}
+
+void Form1::reconfigure(const char* what, const std::function<ResumeNext()>& sequence)
+{
+    // A sequence closes the port on purpose, and may wait in a message box
+    // meanwhile: the device watcher must not reopen it behind its back.
+    reconfiguring_ = true;
+    const ResumeNext seq = sequence();
+    reconfiguring_ = false;
+    for (const std::string& reason : seq.failures())
+        report(std::string(what) + ": " + reason);
+    keepPortOpen();
+}
+
+void Form1::keepPortOpen()
+{
+    if (!loaded || reconfiguring_)
+        return;
+    if (comport_.isOpen()) {
+        deviceWatcher_.stop();
+        lastReopenFailure_.clear();
+        controller_.portReady();
+        return;
+    }
+    deviceWatcher_.watch(QString::fromStdString(options::devicePath(store_, comport_.portNumber())));
+}
+
+void Form1::deviceAppeared()
+{
+    if (!loaded || reconfiguring_ || comport_.isOpen())
+        return;
+    const Status opened = comport_.open();
+    if (!opened) {
+        // The device may show up before it may be opened: wait for the next change.
+        if (opened.reason() != lastReopenFailure_)
+            report("the radio's device is back but does not open yet: " + opened.reason());
+        lastReopenFailure_ = opened.reason();
+        return;
+    }
+    report("the radio port is open again");
+    showFault({});
+    keepPortOpen();
 }
 
 void Form1::showFault(const QString& fault)
@@ -259,12 +313,6 @@ void Form1::showFault(const QString& fault)
     // dead port would pile boxes up.
     Shape1->setFault(!fault.isEmpty());
     Label3->setToolTip(fault.isEmpty() ? kLampTip : kLampTip + u'\n' + fault);
-}
-
-void Form1::logFailures(const char* what, const ResumeNext& seq)
-{
-    for (const std::string& reason : seq.failures())
-        std::cerr << "torvak-ptt: " << what << ": " << reason << '\n';
 }
 
 } // namespace torvak

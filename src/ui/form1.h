@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ptt_controller.h"
+#include "platform/device_watcher.h"
 #include "platform/host_link.h"
 #include "platform/qt_serial_device.h"
 #include "port/radio_port.h"
@@ -11,6 +12,8 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 class QCheckBox;
 class QComboBox;
@@ -59,7 +62,11 @@ private:
     void frameWritten(const Status& status);
     void portLost(const QString& reason);
     void showFault(const QString& fault);
-    void logFailures(const char* what, const ResumeNext& seq);
+    // Runs a port sequence; afterwards a pending receive goes out if the port
+    // is open, and an unopened port waits for its device.
+    void reconfigure(const char* what, const std::function<ResumeNext()>& sequence);
+    void keepPortOpen();
+    void deviceAppeared();
 
     SettingsStore& store_;
     MessageBox& messages_;
@@ -67,6 +74,9 @@ private:
 
     QtSerialDevice device_;
     RadioPort comport_;
+    DeviceWatcher deviceWatcher_;
+    bool reconfiguring_ = false;
+    std::string lastReopenFailure_;
 
     QLabel* Label1 = nullptr;
     QComboBox* Combo1 = nullptr;

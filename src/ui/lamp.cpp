@@ -59,4 +59,10 @@ void ClickLabel::mouseReleaseEvent(QMouseEvent* event)
         emit clicked();
 }
 
+void ClickLabel::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // QLabel would take it for a second press, and its release for a second click.
+    event->accept();
+}
+
 } // namespace torvak

@@ -1,6 +1,7 @@
 // Start-up of Form1: the fixed order the rest of the program relies on.
 #include "form1.h"
 
+#include "core/report.h"
 #include "lamp.h"
 #include "layout.h"
 #include "settings/options.h"
@@ -11,8 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include <iostream>
-
 namespace torvak {
 
 namespace {
@@ -21,7 +20,7 @@ namespace {
 void skipped(const char* step, const Status& status)
 {
     if (!status)
-        std::cerr << "torvak-ptt: start-up: " << step << ": " << status.reason() << '\n';
+        report(std::string("start-up: ") + step + ": " + status.reason());
 }
 
 } // namespace
@@ -29,16 +28,11 @@ void skipped(const char* step, const Status& status)
 Form1::Start Form1::load(HostLink& link)
 {
     // 1, 2. The host link: the socket named "TORVAKFUNC", wired to ptt.
-    QString why;
-    switch (link.installHook(&why)) {
-    case HostLink::Hook::AlreadyRunning:
+    const HostLink::Installed hook = link.installHook();
+    if (hook.hook == HostLink::Hook::AlreadyRunning)
         return Start::AlreadyRunning;
-    case HostLink::Hook::Failed:
-        skipped("host link", Status::failure(why.toStdString() + "; host commands will not arrive"));
-        break;
-    case HostLink::Hook::Installed:
-        break;
-    }
+    if (hook.hook == HostLink::Hook::Failed)
+        skipped("host link", Status::failure(hook.reason + "; host commands will not arrive"));
     link_ = &link;
     connect(&link, &HostLink::hookProc, this, &Form1::ptt);
 
@@ -80,9 +74,10 @@ Form1::Start Form1::load(HostLink& link)
     // 13. The click target over the lamp.
     Label3->setGeometry(Shape1->geometry());
 
-    // 14, 15.
+    // 14, 15. A port that does not open waits for its device to appear.
     loaded = true;
     skipped("opening the radio port", comport_.open());
+    keepPortOpen();
     return Start::Loaded;
 }
 

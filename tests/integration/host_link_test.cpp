@@ -3,13 +3,13 @@
 #include "core/host_command.h"
 #include "platform/host_link.h"
 
+#include <QDir>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -45,19 +45,13 @@ QByteArray recordsOf(const std::vector<HostCommand>& commands)
     return out;
 }
 
-std::unique_ptr<QLocalSocket> connectTo(const HostLink& link)
-{
-    auto s = std::make_unique<QLocalSocket>();
-    s->connectToServer(link.socketPath());
-    EXPECT_TRUE(s->waitForConnected(2000)) << s->errorString().toStdString();
-    return s;
-}
-
-void send(QLocalSocket& s, const QByteArray& bytes)
-{
-    s.write(bytes);
-    s.flush();
-}
+// A host program's end of a connection.
+struct Host {
+    int fd;
+    explicit Host(const HostLink& link) : fd(connectUnix(link.socketPath())) { EXPECT_GE(fd, 0); }
+    ~Host() { ::close(fd); }
+    void send(const QByteArray& bytes) const { ASSERT_EQ(::write(fd, bytes.constData(), bytes.size()), bytes.size()); }
+};
 
 } // namespace
 
@@ -65,7 +59,7 @@ TEST(HostLink, RecordsArriveWholeAndInOrderHoweverTheyAreCut)
 {
     Sandbox sandbox;
     HostLink link;
-    ASSERT_EQ(link.installHook(), HostLink::Hook::Installed);
+    ASSERT_EQ(link.installHook().hook, HostLink::Hook::Installed);
     Received got(link);
 
     // The socket file is the user's alone.
@@ -76,52 +70,59 @@ TEST(HostLink, RecordsArriveWholeAndInOrderHoweverTheyAreCut)
     EXPECT_EQ(link.socketPath(), sandbox.runtimeDir() + QStringLiteral("/TORVAKFUNC"));
 
     // One record in three pieces, then two records in one write.
-    auto a = connectTo(link);
+    Host a(link);
     const QByteArray first = recordsOf({{0, 1}});
-    send(*a, first.left(3));
+    a.send(first.left(3));
     settle(30);
-    send(*a, first.mid(3, 2));
+    a.send(first.mid(3, 2));
     settle(30);
     EXPECT_TRUE(got.commands.empty()) << "no command from part of a record";
-    send(*a, first.mid(5));
-    send(*a, recordsOf({{0, 0}, {7, -9}}));
+    a.send(first.mid(5));
+    a.send(recordsOf({{0, 0}, {7, -9}}));
     ASSERT_TRUE(waitUntil([&] { return got.commands.size() == 3; }));
     EXPECT_EQ(got.commands, (std::vector<HostCommand>{{0, 1}, {0, 0}, {7, -9}}));
 
-    // Two senders interleaved byte-wise: each one's records stay whole and in order.
+    // Two senders interleaved byte-wise: each record is carried out in the
+    // order its last byte was read, whichever connection it came on.
     got.commands.clear();
-    auto b = connectTo(link);
+    Host b(link);
     const QByteArray fromA = recordsOf({{0, 1}, {0, 0}});
     const QByteArray fromB = recordsOf({{0, 100}, {0, 200}});
     for (int i = 0; i < fromA.size(); ++i) {
-        send(*a, fromA.mid(i, 1));
-        send(*b, fromB.mid(i, 1));
+        a.send(fromA.mid(i, 1));
+        settle(2);
+        b.send(fromB.mid(i, 1));
         settle(2);
     }
     ASSERT_TRUE(waitUntil([&] { return got.commands.size() == 4; }));
-    std::vector<HostCommand> seenA, seenB;
-    for (const auto& c : got.commands)
-        (c.state >= 100 ? seenB : seenA).push_back(c);
-    EXPECT_EQ(seenA, (std::vector<HostCommand>{{0, 1}, {0, 0}}));
-    EXPECT_EQ(seenB, (std::vector<HostCommand>{{0, 100}, {0, 200}}));
+    EXPECT_EQ(got.commands, (std::vector<HostCommand>{{0, 1}, {0, 100}, {0, 0}, {0, 200}}));
+
+    // A burst on one connection, then a receive on another: the receive comes
+    // last, not between the burst's records.
+    for (int round = 0; round < 20; ++round) {
+        got.commands.clear();
+        a.send(recordsOf({{0, 1}, {0, 0}, {0, 1}, {0, 0}, {0, 1}}));
+        b.send(recordsOf({{0, 0}}));
+        ASSERT_TRUE(waitUntil([&] { return got.commands.size() == 6; }));
+        ASSERT_EQ(got.commands.back(), (HostCommand{0, 0})) << "round " << round;
+    }
 }
 
 TEST(HostLink, PartialRecordsAndNoiseNeverBecomePhantomCommands)
 {
     Sandbox sandbox;
     HostLink link;
-    ASSERT_EQ(link.installHook(), HostLink::Hook::Installed);
+    ASSERT_EQ(link.installHook().hook, HostLink::Hook::Installed);
     Received got(link);
 
     // A sender that leaves mid-record: the five bytes are dropped, not carried
     // over into the next connection.
     {
-        auto s = connectTo(link);
-        send(*s, recordsOf({{0, 1}}) + recordsOf({{0, 0}}).left(5));
-        s->disconnectFromServer();
+        Host s(link);
+        s.send(recordsOf({{0, 1}}) + recordsOf({{0, 0}}).left(5));
     }
-    auto next = connectTo(link);
-    send(*next, recordsOf({{0, 0}}));
+    Host next(link);
+    next.send(recordsOf({{0, 0}}));
     ASSERT_TRUE(waitUntil([&] { return got.commands.size() == 2; }));
     settle(50);
     EXPECT_EQ(got.commands, (std::vector<HostCommand>{{0, 1}, {0, 0}}));
@@ -134,7 +135,7 @@ TEST(HostLink, PartialRecordsAndNoiseNeverBecomePhantomCommands)
         ch = static_cast<char>(rng());
     for (int at = 0; at < noise.size();) {
         const int n = 1 + static_cast<int>(rng() % 40);
-        send(*next, noise.mid(at, n));
+        next.send(noise.mid(at, n));
         at += n;
     }
     ASSERT_TRUE(waitUntil([&] { return got.commands.size() == 500; }));
@@ -142,69 +143,107 @@ TEST(HostLink, PartialRecordsAndNoiseNeverBecomePhantomCommands)
     EXPECT_EQ(got.commands.size(), 500u);
 }
 
-TEST(HostLink, AStaleSocketIsReplacedAndALiveOneIsLeftAlone)
+// One instance owns the socket: the lock decides, and a socket left by one
+// that died is replaced. Whatever else is at the path, or a runtime directory
+// unfit for the socket, is refused by name and left as it was.
+TEST(HostLink, TheSocketPathAndRuntimeDirectoryTable)
 {
-    Sandbox sandbox;
-    const QString path = sandbox.runtimeDir() + QStringLiteral("/TORVAKFUNC");
-    {
-        // What a crashed instance leaves behind: a socket file nobody listens on.
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr {};
-        addr.sun_family = AF_UNIX;
-        const QByteArray native = QFile::encodeName(path);
-        std::memcpy(addr.sun_path, native.constData(), native.size());
-        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        ::close(fd);
-        ASSERT_TRUE(QFileInfo::exists(path));
+    struct Case {
+        const char* name;
+        std::function<void(const QString& runtime)> prepare;
+        HostLink::Hook hook;
+        const char* reason;
+    };
+    const auto chmodRuntime = [](mode_t mode) {
+        return [mode](const QString& dir) { ::chmod(QFile::encodeName(dir).constData(), mode); };
+    };
+    const Case cases[] = {
+        {"empty", [](const QString&) {}, HostLink::Hook::Installed, ""},
+        {"stale socket", [](const QString& dir) {
+             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un addr {};
+             addr.sun_family = AF_UNIX;
+             const QByteArray native = QFile::encodeName(dir + QStringLiteral("/TORVAKFUNC"));
+             std::memcpy(addr.sun_path, native.constData(), native.size());
+             ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+             ::close(fd);
+         }, HostLink::Hook::Installed, ""},
+        {"regular file", [](const QString& dir) {
+             QFile f(dir + QStringLiteral("/TORVAKFUNC"));
+             f.open(QIODevice::WriteOnly);
+             f.write("someone's notes");
+         }, HostLink::Hook::Failed, "is a regular file"},
+        {"FIFO", [](const QString& dir) { ::mkfifo(QFile::encodeName(dir + QStringLiteral("/TORVAKFUNC")).constData(), 0600); },
+         HostLink::Hook::Failed, "is a FIFO"},
+        {"open to others", chmodRuntime(0777), HostLink::Hook::Failed, "open to other users"},
+        {"readable by the group", chmodRuntime(0750), HostLink::Hook::Failed, "open to other users"},
+        {"missing", [](const QString&) { qputenv("XDG_RUNTIME_DIR", "/nonexistent/torvak"); },
+         HostLink::Hook::Failed, "does not exist"},
+        {"relative", [](const QString&) { qputenv("XDG_RUNTIME_DIR", "run"); }, HostLink::Hook::Failed,
+         "not an absolute path"},
+        {"too long", [](const QString& dir) {
+             const QString deep = dir + u'/' + QString(100, u'd');
+             QDir().mkpath(deep);
+             ::chmod(QFile::encodeName(deep).constData(), 0700);
+             qputenv("XDG_RUNTIME_DIR", QFile::encodeName(deep));
+         }, HostLink::Hook::Failed, "too long"},
+    };
+    for (const Case& c : cases) {
+        Sandbox sandbox;
+        c.prepare(sandbox.runtimeDir());
+        const QString path = sandbox.runtimeDir() + QStringLiteral("/TORVAKFUNC");
+        struct stat before {};
+        const bool existed = ::lstat(QFile::encodeName(path).constData(), &before) == 0;
+        HostLink link;
+        const HostLink::Installed got = link.installHook();
+        EXPECT_EQ(got.hook, c.hook) << c.name << ": " << got.reason;
+        EXPECT_NE(got.reason.find(c.reason), std::string::npos) << c.name << ": " << got.reason;
+        struct stat after {};
+        if (c.hook == HostLink::Hook::Installed) {
+            ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &after), 0) << c.name;
+            EXPECT_TRUE(S_ISSOCK(after.st_mode)) << c.name;
+            EXPECT_EQ(after.st_mode & 077, 0u) << c.name << ": the socket is the user's alone";
+            Received received(link);
+            Host host(link);
+            host.send(recordsOf({{0, 1}}));
+            EXPECT_TRUE(waitUntil([&] { return received.commands.size() == 1; })) << c.name;
+
+            // A second instance leaves the first alone.
+            HostLink second;
+            EXPECT_EQ(second.installHook().hook, HostLink::Hook::AlreadyRunning) << c.name;
+            host.send(recordsOf({{0, 0}}));
+            EXPECT_TRUE(waitUntil([&] { return received.commands.size() == 2; })) << c.name;
+        } else if (existed) {
+            ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &after), 0) << c.name << ": deleted";
+            EXPECT_EQ(after.st_ino, before.st_ino) << c.name;
+        } else {
+            EXPECT_FALSE(QFileInfo::exists(path)) << c.name;
+        }
     }
-
-    HostLink first;
-    ASSERT_EQ(first.installHook(), HostLink::Hook::Installed);
-    Received got(first);
-
-    HostLink second;
-    QString why;
-    EXPECT_EQ(second.installHook(&why), HostLink::Hook::AlreadyRunning);
-    EXPECT_FALSE(why.isEmpty());
-    EXPECT_FALSE(second.isListening());
-
-    // The first still takes commands.
-    auto s = connectTo(first);
-    send(*s, recordsOf({{0, 1}}));
-    EXPECT_TRUE(waitUntil([&] { return got.commands.size() == 1; }));
-
-    // Once unhooked, nothing more is carried out.
-    send(*s, recordsOf({{0, 0}}).left(4));
-    first.removeHook();
-    send(*s, recordsOf({{0, 0}}).mid(4));
-    settle(100);
-    EXPECT_EQ(got.commands.size(), 1u);
-    EXPECT_FALSE(QFileInfo::exists(path));
 }
 
-TEST(HostLink, RefusesARuntimeDirectoryOthersCanReach)
+TEST(HostLink, NothingIsCarriedOutOnceUnhooked)
 {
     Sandbox sandbox;
-    ASSERT_TRUE(QFile::setPermissions(sandbox.runtimeDir(), QFile::ReadOwner | QFile::WriteOwner
-                                          | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther
-                                          | QFile::WriteOther));
     HostLink link;
-    QString why;
-    EXPECT_EQ(link.installHook(&why), HostLink::Hook::Failed);
-    EXPECT_TRUE(why.contains(QStringLiteral("open to other users"))) << why.toStdString();
+    ASSERT_EQ(link.installHook().hook, HostLink::Hook::Installed);
+    Received got(link);
+    Host s(link);
+    s.send(recordsOf({{0, 1}}));
+    EXPECT_TRUE(waitUntil([&] { return got.commands.size() == 1; }));
+    s.send(recordsOf({{0, 0}}).left(4));
+    link.removeHook();
+    ::write(s.fd, recordsOf({{0, 0}}).mid(4).constData(), 4);
+    settle(100);
+    EXPECT_EQ(got.commands.size(), 1u);
     EXPECT_FALSE(QFileInfo::exists(sandbox.runtimeDir() + QStringLiteral("/TORVAKFUNC")));
-
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(sandbox.path(QStringLiteral("missing"))));
-    HostLink nowhere;
-    EXPECT_EQ(nowhere.installHook(&why), HostLink::Hook::Failed);
-    EXPECT_TRUE(why.contains(QStringLiteral("does not exist"))) << why.toStdString();
 }
 
 TEST(HostLink, TwentyConcurrentSendersEachGetEveryRecordOnceAndInOrder)
 {
     Sandbox sandbox;
     HostLink link;
-    ASSERT_EQ(link.installHook(), HostLink::Hook::Installed);
+    ASSERT_EQ(link.installHook().hook, HostLink::Hook::Installed);
     Received got(link);
 
     constexpr int kSenders = 20, kEach = 500;

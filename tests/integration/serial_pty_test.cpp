@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QThread>
+
+#include <thread>
+
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace torvak;
 using namespace torvak::test;
@@ -43,8 +48,8 @@ TEST(SerialPty, FramesReachTheRadioAndItsRepliesAreDrained)
     opened = port.open();
     ASSERT_TRUE(opened) << opened.reason();
 
-    ASSERT_TRUE(port.writeFrame(kTransmitFrame));
-    ASSERT_TRUE(port.writeFrame(kReceiveFrame));
+    ASSERT_TRUE(port.writeFrame(kTransmitFrame, false));
+    ASSERT_TRUE(port.writeFrame(kReceiveFrame, true));
     EXPECT_EQ(radio.read(14), bytesOf(kTransmitFrame) + bytesOf(kReceiveFrame));
 
     // Far more than the 1024-byte receive buffer: all of it is read and dropped,
@@ -53,7 +58,7 @@ TEST(SerialPty, FramesReachTheRadioAndItsRepliesAreDrained)
         radio.write(QByteArray(1000, '\xFB'));
     settle(200);
     EXPECT_TRUE(port.isOpen());
-    ASSERT_TRUE(port.writeFrame(kTransmitFrame));
+    ASSERT_TRUE(port.writeFrame(kTransmitFrame, false));
     EXPECT_EQ(radio.read(7), bytesOf(kTransmitFrame));
     EXPECT_EQ(radio.read(1, 100), QByteArray()) << "nothing but the frames reaches the radio";
 }
@@ -65,7 +70,7 @@ TEST(SerialPty, ARadioThatDisappearsClosesThePortWithoutSpinning)
     QSignalSpy lost(&device, &QtSerialDevice::lost);
     RadioPort port(device, [&](int) { return radio->slavePath().toStdString(); });
     ASSERT_TRUE(port.open());
-    ASSERT_TRUE(port.writeFrame(kTransmitFrame));
+    ASSERT_TRUE(port.writeFrame(kTransmitFrame, false));
     radio->read(7);
 
     radio->hangUp();
@@ -77,7 +82,7 @@ TEST(SerialPty, ARadioThatDisappearsClosesThePortWithoutSpinning)
     settle(1000);
     EXPECT_LT(cpuSeconds() - before, 0.5);
 
-    const Status written = port.writeFrame(kTransmitFrame);
+    const Status written = port.writeFrame(kTransmitFrame, false);
     EXPECT_FALSE(written);
     EXPECT_EQ(written.reason(), "the radio port is not open");
 }
@@ -101,4 +106,54 @@ TEST(SerialPty, OpenFailuresSayWhy)
     EXPECT_FALSE(s);
     EXPECT_FALSE(second.isOpen());
     EXPECT_NE(s.reason().find("busy"), std::string::npos) << s.reason();
+
+    // Files and devices that are no serial line.
+    for (const std::string& notALine : {QCoreApplication::applicationFilePath().toStdString(), std::string("/dev/null")}) {
+        RadioPort wrong(other, [&](int) { return notALine; });
+        s = wrong.open();
+        EXPECT_NE(s.reason().find("not a serial device"), std::string::npos) << notALine << ": " << s.reason();
+    }
+}
+
+// A line that stops taking bytes (a pty nobody reads): a transmit is refused
+// rather than sent late, a receive replaces the stale frames and goes out
+// once the line drains, and closing lets queued bytes out first.
+TEST(SerialPty, AStalledLineEndsOnTheLastReceive)
+{
+    Pty radio;
+    QtSerialDevice device;
+    RadioPort port(device, [&](int) { return radio.slavePath().toStdString(); });
+    ASSERT_TRUE(port.open());
+    int handed = 0;
+    while (device.bytesQueued() == 0 && handed < 100000) {
+        ASSERT_TRUE(port.writeFrame(handed % 2 ? kReceiveFrame : kTransmitFrame, false));
+        ++handed;
+    }
+    ASSERT_GT(device.bytesQueued(), 0u) << "the pty never filled";
+    EXPECT_FALSE(port.writeFrame(kTransmitFrame, false));
+    ASSERT_TRUE(port.writeFrame(kReceiveFrame, true));
+
+    const QByteArray wire = radio.read(1 << 30, 1000);
+    EXPECT_TRUE(wire.endsWith(bytesOf(kReceiveFrame))) << "ends " << wire.right(14).toHex(' ').constData();
+    EXPECT_LT(wire.size(), handed * 7) << "stale frames were thrown away";
+
+    // Stalled again: the receive queued at close still reaches the radio.
+    while (device.bytesQueued() == 0 && handed-- > 0)
+        ASSERT_TRUE(port.writeFrame(kTransmitFrame, false));
+    ASSERT_TRUE(port.writeFrame(kReceiveFrame, true));
+    std::thread reader([&] {
+        QThread::msleep(100);
+        QByteArray got;
+        char buf[4096];
+        for (int i = 0; i < 200 && !got.endsWith(bytesOf(kReceiveFrame)); ++i) {
+            const ssize_t n = ::read(radio.masterFd(), buf, sizeof buf);
+            if (n > 0)
+                got.append(buf, n);
+            else
+                QThread::msleep(5);
+        }
+        EXPECT_TRUE(got.endsWith(bytesOf(kReceiveFrame)));
+    });
+    port.close();
+    reader.join();
 }

@@ -44,6 +44,7 @@ public:
     unsigned lineFlags() const;
     // The radio disappears: the program's side hangs up.
     void hangUp();
+    int masterFd() const { return master_; }
 
 private:
     int master_ = -1;

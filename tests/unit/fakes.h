@@ -14,12 +14,14 @@
 
 namespace torvak::test {
 
+// A line that sends what it is given at once, or holds it while stalled.
 struct FakeDevice : SerialDevice {
     std::set<std::string> missing; // paths that fail to open
-    std::vector<std::string> log;  // "open PATH", "close", "write N"
-    std::vector<std::uint8_t> wire;
+    std::vector<std::string> log;  // "open PATH", "close"
+    std::vector<std::uint8_t> wire;   // what the line has sent
+    std::vector<std::uint8_t> queued; // what waits for a stalled line
+    bool stalled = false;
     LineSettings openedWith;
-    std::size_t queued = 0;
     bool open_ = false;
 
     Status open(const std::string& path, const LineSettings& s) override
@@ -36,14 +38,23 @@ struct FakeDevice : SerialDevice {
         if (open_)
             log.push_back("close");
         open_ = false;
+        drain(); // as the real one lets the queue out first
     }
     bool isOpen() const override { return open_; }
-    std::size_t bytesQueued() const override { return queued; }
+    std::size_t bytesQueued() const override { return queued.size(); }
     Status write(std::span<const std::uint8_t> bytes) override
     {
-        wire.insert(wire.end(), bytes.begin(), bytes.end());
-        queued += bytes.size();
+        auto& to = stalled ? queued : wire;
+        to.insert(to.end(), bytes.begin(), bytes.end());
         return Status::success();
+    }
+    void discardQueued() override { queued.clear(); }
+    // The line takes bytes again.
+    void drain()
+    {
+        stalled = false;
+        wire.insert(wire.end(), queued.begin(), queued.end());
+        queued.clear();
     }
 };
 

@@ -59,21 +59,21 @@ TEST(RadioPort, PortNumberAndSettingsChangeOnlyWhileClosed)
     EXPECT_FALSE(port.isOpen());
 }
 
-TEST(RadioPort, FramesGoOutWholeOrNotAtAll)
+TEST(RadioPort, WritesGoOutWholeOrNotAtAll)
 {
     FakeDevice device;
     RadioPort port(device, [](int) { return std::string("/dev/fake"); });
-    EXPECT_FALSE(port.writeFrame(kTransmitFrame)) << "closed";
+    EXPECT_FALSE(port.writeFrame(kTransmitFrame, true)) << "closed";
     EXPECT_TRUE(device.wire.empty());
 
     ASSERT_TRUE(port.open());
+    device.stalled = true;
     // 73 frames fill 511 of the 512 bytes; the 74th would not fit whole.
     for (int i = 0; i < 73; ++i)
-        ASSERT_TRUE(port.writeFrame(kTransmitFrame)) << i;
-    EXPECT_FALSE(port.writeFrame(kReceiveFrame));
-    EXPECT_EQ(device.wire.size(), 73u * kFrameSize);
-    device.queued = 505; // the device has sent some out meanwhile
-    EXPECT_TRUE(port.writeFrame(kReceiveFrame));
-    EXPECT_EQ(std::vector<std::uint8_t>(device.wire.end() - 7, device.wire.end()),
-              std::vector<std::uint8_t>(kReceiveFrame.begin(), kReceiveFrame.end()));
+        ASSERT_TRUE(port.write(kTransmitFrame)) << i;
+    EXPECT_FALSE(port.write(kReceiveFrame));
+    EXPECT_EQ(device.queued.size(), 73u * kFrameSize);
+    device.queued.resize(505); // the device has taken some meanwhile
+    EXPECT_TRUE(port.write(kReceiveFrame));
+    EXPECT_TRUE(std::equal(kReceiveFrame.begin(), kReceiveFrame.end(), device.queued.end() - 7));
 }

@@ -7,7 +7,6 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QLocalSocket>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -20,6 +19,7 @@ using namespace torvak::test;
 namespace {
 
 const QByteArray kTx("\xFE\xFE\x04\xE0\x16\x01\xFD", 7);
+const QByteArray kRx("\xFE\xFE\x04\xE0\x16\x02\xFD", 7);
 
 struct PortPanelTest : FormFixture {
     Pty com3;
@@ -154,9 +154,14 @@ TEST_F(PortPanelTest, TheRealBoxHasOneOkButtonAndHostCommandsGoOnMeanwhile)
     form->show();
     expand();
 
-    QLocalSocket host;
-    host.connectToServer(link.socketPath());
-    ASSERT_TRUE(host.waitForConnected(2000));
+    const int host = connectUnix(link.socketPath());
+    ASSERT_GE(host, 0);
+    const auto send = [host](std::int32_t state) {
+        const Record r = encodeRecord({0, state});
+        ASSERT_EQ(::write(host, r.data(), r.size()), 8);
+    };
+    send(1);
+    ASSERT_EQ(radio.read(7), kTx);
 
     bool seen = false;
     QTimer::singleShot(100, [&] {
@@ -167,21 +172,19 @@ TEST_F(PortPanelTest, TheRealBoxHasOneOkButtonAndHostCommandsGoOnMeanwhile)
         EXPECT_EQ(shown->buttons().size(), 1);
         EXPECT_EQ(shown->standardButtons(), QMessageBox::Ok);
         // A host command while the box is up is carried out now, not after it:
-        // the port is closed at this point of the sequence, so the lamp stays.
-        const Record tx = encodeRecord({0, 1});
-        host.write(reinterpret_cast<const char*>(tx.data()), tx.size());
-        host.flush();
+        // the port is closed at this point of the sequence, so the receive
+        // waits and the lamp stays red.
+        send(0);
         EXPECT_TRUE(waitUntil([&] { return child<Lamp>("Shape1")->showsFault(); }));
+        EXPECT_EQ(child<Lamp>("Shape1")->fillColour(), kTransmitRed);
         seen = true;
         QTest::mouseClick(shown->button(QMessageBox::Ok), Qt::LeftButton);
     });
     box()->setFocus(Qt::TabFocusReason);
     QTest::keyClick(box(), Qt::Key_Tab);
     EXPECT_TRUE(seen);
-    EXPECT_TRUE(form->comport().isOpen()) << "the sequence went on after OK";
-
-    const Record tx = encodeRecord({0, 1});
-    host.write(reinterpret_cast<const char*>(tx.data()), tx.size());
-    host.flush();
-    EXPECT_EQ(radio.read(7), kTx);
+    // The sequence went on after OK and reopened the port: the receive is out.
+    EXPECT_EQ(radio.read(7), kRx);
+    EXPECT_EQ(child<Lamp>("Shape1")->fillColour(), kReceiveGreen);
+    ::close(host);
 }

@@ -15,6 +15,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -95,6 +96,14 @@ private:
     std::vector<unsigned char> pending_;
 };
 
+// What --link points at, or nothing when it is not a link.
+std::string linkTarget(const std::string& link)
+{
+    char target[256] = {};
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
 int usage()
 {
     std::fprintf(stderr, "usage: radio-sim [--link PATH]\n");
@@ -125,7 +134,16 @@ int main(int argc, char* argv[])
         return 1;
     }
     if (!link.empty()) {
-        ::unlink(link.c_str());
+        // Only a link to a pseudo-terminal, as an earlier run left, is replaced.
+        struct stat st {};
+        if (::lstat(link.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode) || linkTarget(link).rfind("/dev/pts/", 0) != 0) {
+                std::fprintf(stderr, "radio-sim: %s exists and is not a link to a pseudo-terminal; "
+                                     "it was left alone\n", link.c_str());
+                return 1;
+            }
+            ::unlink(link.c_str());
+        }
         if (::symlink(name, link.c_str()) != 0) {
             std::perror("radio-sim: symlink");
             return 1;
@@ -151,7 +169,7 @@ int main(int argc, char* argv[])
         else if (n < 0 && errno != EINTR && errno != EAGAIN)
             break;
     }
-    if (!link.empty())
+    if (!link.empty() && linkTarget(link) == name)
         ::unlink(link.c_str());
     ::close(slave);
     ::close(master);

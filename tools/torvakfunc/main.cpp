@@ -3,14 +3,19 @@
 #include "core/host_command.h"
 #include "platform/host_link.h"
 
-#include <QCoreApplication>
-#include <QLocalSocket>
+#include <QFile>
 
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <iostream>
 #include <optional>
+#include <string>
 #include <string_view>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -54,6 +59,38 @@ std::optional<torvak::HostCommand> parse(int argc, char* argv[])
     return torvak::HostCommand{*command, *state};
 }
 
+// Why a connection to the link failed, in the operator's words.
+std::string refusal(int error, const std::string& path)
+{
+    switch (error) {
+    case ENOENT: return "torvak-ptt is not running (no socket at " + path + ")";
+    case ECONNREFUSED: return "torvak-ptt is not running (nothing listens on " + path + ")";
+    case EAGAIN: return "torvak-ptt is running but too busy to take the command: no connection within 2 s";
+    default: return "cannot reach torvak-ptt at " + path + ": " + std::strerror(error);
+    }
+}
+
+// Hands one record to the running program; the reason why not, or nothing.
+std::optional<std::string> deliver(const std::string& path, const torvak::Record& record)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return std::string("cannot make a socket: ") + std::strerror(errno);
+    // A busy program gets two seconds to take the connection and the record.
+    const timeval timeout{2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    sockaddr_un addr {};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.data(), path.size()); // registerMessage checked the length
+    std::optional<std::string> failed;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        failed = refusal(errno, path);
+    else if (::send(fd, record.data(), record.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(record.size()))
+        failed = std::string("could not send the command: ") + std::strerror(errno);
+    ::close(fd);
+    return failed;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -62,26 +99,14 @@ int main(int argc, char* argv[])
     if (!command)
         return usage();
 
-    QCoreApplication app(argc, argv);
     const auto path = torvak::HostLink::registerMessage();
     if (!path.status) {
         std::cerr << "torvakfunc: " << path.status.reason() << '\n';
         return kNotDelivered;
     }
-    QLocalSocket socket;
-    socket.connectToServer(path.value);
-    if (!socket.waitForConnected(2000)) {
-        std::cerr << "torvakfunc: torvak-ptt is not running (" << socket.errorString().toStdString()
-                  << ")\n";
+    if (const auto failed = deliver(QFile::encodeName(path.value).toStdString(), torvak::encodeRecord(*command))) {
+        std::cerr << "torvakfunc: " << *failed << '\n';
         return kNotDelivered;
     }
-    const torvak::Record record = torvak::encodeRecord(*command);
-    const auto size = static_cast<qint64>(record.size());
-    if (socket.write(reinterpret_cast<const char*>(record.data()), size) != size
-        || !socket.waitForBytesWritten(2000)) {
-        std::cerr << "torvakfunc: could not send the command: " << socket.errorString().toStdString() << '\n';
-        return kNotDelivered;
-    }
-    socket.disconnectFromServer();
     return 0;
 }

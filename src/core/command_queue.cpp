@@ -1,0 +1,34 @@
+#include "command_queue.h"
+
+namespace torvak {
+
+void CommandQueue::feed(int connection, std::span<const std::uint8_t> bytes)
+{
+    readers_[connection].feed(bytes, [this](const HostCommand& c) { queue_.push_back(c); });
+}
+
+std::size_t CommandQueue::room() const
+{
+    return queue_.size() >= capacity_ ? 0 : (capacity_ - queue_.size()) * kRecordSize;
+}
+
+std::optional<HostCommand> CommandQueue::next()
+{
+    if (queue_.empty())
+        return std::nullopt;
+    const HostCommand c = queue_.front();
+    queue_.pop_front();
+    return c;
+}
+
+std::size_t CommandQueue::close(int connection)
+{
+    const auto it = readers_.find(connection);
+    if (it == readers_.end())
+        return 0;
+    const std::size_t left = it->second.pendingBytes();
+    readers_.erase(it);
+    return left;
+}
+
+} // namespace torvak

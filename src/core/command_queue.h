@@ -1,0 +1,40 @@
+#pragma once
+
+#include "host_command.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <span>
+#include <unordered_map>
+
+namespace torvak {
+
+// Every host connection's records in one queue, in the order the program read
+// them, whichever connection they came on: a receive sent on a second
+// connection after a transmit on the first is carried out after it.
+class CommandQueue {
+public:
+    // How many records may wait; past it the caller stops reading its senders.
+    explicit CommandQueue(std::size_t capacity = 8192) : capacity_(capacity) {}
+
+    // Bytes read from one connection; each record they complete joins the queue.
+    void feed(int connection, std::span<const std::uint8_t> bytes);
+    // How many bytes may be read now without the queue going past its capacity.
+    std::size_t room() const;
+
+    std::optional<HostCommand> next();
+    std::size_t size() const { return queue_.size(); }
+    void clear() { queue_.clear(); }
+
+    // The connection is gone; returns how many bytes of a record it left unfinished.
+    std::size_t close(int connection);
+
+private:
+    std::size_t capacity_;
+    std::unordered_map<int, RecordReader> readers_;
+    std::deque<HostCommand> queue_;
+};
+
+} // namespace torvak

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QFileSystemWatcher>
+#include <QObject>
+#include <QString>
+
+namespace torvak {
+
+// Says when a device shows up at its path, by watching the folder it lives in
+// (or the nearest one that exists, as /dev/serial/by-id goes away with the
+// last adapter). The kernel tells of changes: nothing wakes the program while
+// the folder stays as it is.
+class DeviceWatcher : public QObject {
+    Q_OBJECT
+public:
+    explicit DeviceWatcher(QObject* parent = nullptr);
+
+    void watch(const QString& devicePath);
+    void stop();
+
+signals:
+    // The folder changed and the device's path exists now.
+    void appeared();
+
+private:
+    void folderChanged();
+
+    QFileSystemWatcher folders_;
+    QString device_;
+};
+
+} // namespace torvak
