@@ -53,10 +53,10 @@ Form1::Start Form1::load(HostLink& link)
     skipped("port number", number.status ? comport_.setPortNumber(number.value) : number.status);
     skipped("port settings", comport_.setSettings(Text1->text().toStdString()));
 
-    // 7, 8. Run Minimized takes effect now.
+    // 7, 8. Run Minimized takes effect at this start; the window is minimized
+    // once its width is set (after step 12).
     skipped("Run Minimized", setCheckValue(Check1, options::runMinimized(store_)));
-    if (checkValue(Check1) != 0)
-        setWindowState(windowState() | Qt::WindowMinimized);
+    const bool startMinimized = checkValue(Check1) != 0;
 
     // 9, 10. Top.
     skipped("Top", setCheckValue(Check2, options::topMost(store_)));
@@ -70,6 +70,12 @@ Form1::Start Form1::load(HostLink& link)
 
     // 12. Collapsed.
     setOuterWidth(2 * layout::kCommand1Left + layout::kCommand1Width + border);
+
+    // Minimizing creates the native window, and resizing that window before
+    // it is first mapped loses its iconic hint on X11: the window would open
+    // normal. So step 8's action comes after the last resize.
+    if (startMinimized)
+        setWindowState(windowState() | Qt::WindowMinimized);
 
     // 13. The click target over the lamp.
     Label3->setGeometry(Shape1->geometry());

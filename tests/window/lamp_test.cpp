@@ -1,6 +1,10 @@
 // The lamp and host commands through the real window, with a pty as the radio.
 #include "form_fixture.h"
 
+#include <QComboBox>
+#include <QMouseEvent>
+#include <QWheelEvent>
+
 using namespace torvak;
 using namespace torvak::test;
 
@@ -58,6 +62,7 @@ TEST_F(Window, AFrameThatCannotBeSentLeavesTheLampAndIsShownOnIt)
     EXPECT_EQ(radio.read(7), kTx);
     form->comport().close();
     form->ptt(0, 0);
+    EXPECT_TRUE(red()) << "the receive did not go out";
     clickLamp();
     EXPECT_TRUE(red());
     EXPECT_TRUE(lamp()->showsFault());
@@ -71,6 +76,41 @@ TEST_F(Window, AFrameThatCannotBeSentLeavesTheLampAndIsShownOnIt)
     EXPECT_EQ(radio.read(7), kRx);
     EXPECT_FALSE(red());
     EXPECT_FALSE(lamp()->showsFault());
+}
+
+TEST_F(Window, EachInputActsOnceAndOnlyWhereItIsMeant)
+{
+    // A double-click on the lamp is one click: it toggles once. The widget gets
+    // press, release, then the second press as a double-click, and release.
+    auto* target = form->findChild<QWidget*>(QStringLiteral("Label3"));
+    const QPointF at = target->rect().center();
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                                    QEvent::MouseButtonRelease}) {
+        const bool down = type != QEvent::MouseButtonRelease;
+        QMouseEvent event(type, at, target->mapToGlobal(at), Qt::LeftButton,
+                          down ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &event);
+    }
+    EXPECT_EQ(radio.read(7), kTx);
+    EXPECT_EQ(radio.read(1, 100), QByteArray());
+    EXPECT_TRUE(red());
+
+    // The wheel over the port list changes the port only once it has the focus.
+    QTest::mouseClick(form->findChild<QWidget*>(QStringLiteral("Command1")), Qt::LeftButton);
+    auto* list = form->findChild<QComboBox*>(QStringLiteral("Combo1"));
+    const auto wheel = [list] {
+        QWheelEvent down(QPointF(5, 5), list->mapToGlobal(QPointF(5, 5)), {}, QPoint(0, -120), Qt::NoButton,
+                         Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(list, &down);
+    };
+    const QByteArray before = sandbox.readSettings();
+    wheel();
+    EXPECT_EQ(list->currentIndex(), 0);
+    EXPECT_EQ(sandbox.readSettings(), before);
+    list->setFocus(Qt::TabFocusReason);
+    wheel();
+    EXPECT_EQ(list->currentIndex(), 1);
+    EXPECT_TRUE(sandbox.readSettings().contains("ComPort=2"));
 }
 
 TEST_F(Window, TheCloseCommandEndsTheWindowWithoutAFrame)

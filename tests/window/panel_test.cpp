@@ -116,16 +116,24 @@ TEST_F(Panel, RunMinimizedIsStoredAndTakesEffectAtTheNextStart)
     EXPECT_FALSE(netWmState().contains(QStringLiteral("Iconic"))) << "nothing changes now";
     EXPECT_FALSE(form->windowState() & Qt::WindowMinimized);
 
-    // The next start, on the file those clicks wrote.
-    const QByteArray written = sandbox.readSettings();
-    form.reset();
-    link.removeHook();
-    start(written);
-    EXPECT_TRUE(waitUntil([&] {
-        const QString state = netWmState();
-        return state.contains(QStringLiteral("Iconic")) && state.contains(QStringLiteral("_NET_WM_STATE_ABOVE"));
-    })) << netWmState().toStdString();
-    EXPECT_TRUE(child<QCheckBox>("Check1")->isChecked());
-    EXPECT_TRUE(child<QCheckBox>("Check2")->isChecked());
-    EXPECT_EQ(sandbox.readSettings(), written) << "start-up stores nothing";
+    // The next starts: each option on its own and both together.
+    struct Case {
+        const char* win;
+        bool iconic, above;
+    };
+    for (const Case c : {Case{"Min=1\nTop=0\n", true, false}, Case{"Min=0\nTop=1\n", false, true},
+                         Case{"Min=1\nTop=1\n", true, true}}) {
+        form.reset();
+        link.removeHook();
+        const QByteArray text = devices() + "[Win]\n" + c.win;
+        start(text);
+        EXPECT_TRUE(waitUntil([&] {
+            const QString state = netWmState();
+            return state.contains(QStringLiteral("Iconic")) == c.iconic
+                && state.contains(QStringLiteral("Normal")) == !c.iconic
+                && state.contains(QStringLiteral("_NET_WM_STATE_ABOVE")) == c.above;
+        })) << c.win << netWmState().toStdString();
+        EXPECT_EQ(form->width(), 79) << c.win << "collapsed";
+        EXPECT_EQ(sandbox.readSettings(), text) << "start-up stores nothing";
+    }
 }
