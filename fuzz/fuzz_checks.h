@@ -24,7 +24,7 @@ inline void check(bool holds, const char* what)
 // A port that only lets the transmit and receive frames through.
 struct GuardedWire : FrameWriter {
     std::size_t frames = 0;
-    Status writeFrame(const Frame& f) override
+    Status writeFrame(const Frame& f, bool) override
     {
         check(f == kTransmitFrame || f == kReceiveFrame, "a frame other than TX or RX reached the port");
         ++frames;

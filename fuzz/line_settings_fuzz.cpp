@@ -22,7 +22,7 @@ struct WireDevice : torvak::test::FakeDevice {
         check(bytes.size() == kFrameSize, "a write that is not one whole frame");
         Frame f{};
         std::copy(bytes.begin(), bytes.end(), f.begin());
-        return guard.writeFrame(f);
+        return guard.writeFrame(f, false);
     }
 };
 
@@ -53,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(set.ok() == parsed.has_value(), "the port and the parser disagree");
     check(set ? port.settings() == text : port.settings() == before, "a rejected text changed the settings");
     if (port.open()) {
-        port.writeFrame(kTransmitFrame);
-        port.writeFrame(kReceiveFrame);
+        port.writeFrame(kTransmitFrame, false);
+        port.writeFrame(kReceiveFrame, true);
     }
     check(device.guard.frames == 2, "frames lost");
     return 0;
