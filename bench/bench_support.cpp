@@ -45,6 +45,9 @@ RadioPty::RadioPty()
         std::perror("openpty");
         std::exit(1);
     }
+    // Not inherited by the program: closing them must hang the line up.
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
     path = name;
 }
 

@@ -97,6 +97,9 @@ TEST(Safety, TheHostLinkHoldsUnderPressure)
     Radio radio(sandbox.path(QStringLiteral("radio")));
     sandbox.writeSettings(devicesFor(sandbox));
     const QString socket = sandbox.runtimeDir() + QStringLiteral("/TORVAKFUNC");
+#ifndef __SANITIZE_ADDRESS__
+    // (Not under the sanitizers: their checks probe memory through a pipe, so
+    // a program out of descriptors gets false reports from them.)
     {
         // Out of descriptors: it keeps listening and serving open connections.
         Program::Options tight;
@@ -122,6 +125,7 @@ TEST(Safety, TheHostLinkHoldsUnderPressure)
         EXPECT_EQ(torvakfunc({QStringLiteral("close")}), 0);
         EXPECT_TRUE(ptt.process.waitForFinished(5000));
     }
+#endif
     {
         // Stopped with a full listen queue: the host is told it is busy, not an
         // unknown error, and nothing of the queue is lost once it goes on.

@@ -1,0 +1,127 @@
+// The radio under faults, in figures:
+//  - a stall: the radio stops reading while a host floods alternating commands
+//    ending on receive; how many stale frames still reach the line once it
+//    reads again, and how soon the final receive arrives;
+//  - a replug: the radio is unplugged while transmitting and a receive is
+//    sent; how soon after the device reappears the receive reaches it.
+#include "bench_support.h"
+
+#include "core/host_command.h"
+
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include <poll.h>
+#include <unistd.h>
+
+using namespace torvak::bench;
+
+namespace {
+
+const std::string kRx("\xFE\xFE\x04\xE0\x16\x02\xFD", 7);
+
+bool waitForLog(const Sandbox& sandbox, const char* text, int count)
+{
+    for (int i = 0; i < 400; ++i) {
+        if (countInLog(sandbox, text) >= count)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+// Everything the line holds, read until it stays quiet; when the receive
+// frame last arrived, from `since`.
+std::string readAll(RadioPty& radio, Clock::time_point since, double& lastRxMs)
+{
+    std::string got;
+    char buf[4096];
+    auto quietSince = Clock::now();
+    while (Clock::now() - quietSince < std::chrono::milliseconds(300)) {
+        struct pollfd p {radio.master, POLLIN, 0};
+        if (::poll(&p, 1, 10) <= 0)
+            continue;
+        const ssize_t n = ::read(radio.master, buf, sizeof buf);
+        if (n <= 0)
+            continue;
+        got.append(buf, static_cast<std::size_t>(n));
+        quietSince = Clock::now();
+        if (got.size() >= 7 && got.compare(got.size() - 7, 7, kRx) == 0)
+            lastRxMs = std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+    }
+    return got;
+}
+
+} // namespace
+
+int main(int, char* argv[])
+{
+    Sandbox sandbox;
+    const std::string device = sandbox.root + "/radio";
+    auto radio = std::make_unique<RadioPty>();
+    ::symlink(radio->path.c_str(), device.c_str());
+    const pid_t program = startProgram(binDirOf(argv[0]), sandbox, device);
+    const int link = connectHostLink(sandbox);
+
+    std::printf("stall: the radio stops reading while 30000 alternating commands arrive, the last a receive\n");
+    for (int round = 0; round < 3; ++round) {
+        const int refusedBefore = countInLog(sandbox, "frame not sent");
+        std::string burst;
+        for (int i = 0; i < 30000; ++i) {
+            const torvak::Record r = torvak::encodeRecord({0, i == 29999 ? 0 : i % 2});
+            burst.append(reinterpret_cast<const char*>(r.data()), r.size());
+        }
+        for (std::size_t at = 0; at < burst.size();) {
+            const ssize_t n = ::write(link, burst.data() + at, burst.size() - at);
+            if (n <= 0)
+                return 1;
+            at += static_cast<std::size_t>(n);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // all carried out meanwhile
+        double rxMs = -1;
+        const std::string line = readAll(*radio, Clock::now(), rxMs);
+        const bool endsOnRx = line.size() >= 7 && line.compare(line.size() - 7, 7, kRx) == 0;
+        std::printf("  %6zu frames reached the line after the stall (of 30000 commands), %d transmits refused; "
+                    "it ends on %s; the receive arrived %.2f ms after reading resumed\n",
+                    line.size() / 7, countInLog(sandbox, "frame not sent") - refusedBefore,
+                    endsOnRx ? "the receive" : "SOMETHING ELSE", rxMs);
+    }
+
+    std::vector<double> replug;
+    const char* failed = nullptr;
+    for (int round = 0; round < 20 && !failed; ++round) {
+        const int lost = countInLog(sandbox, "went away");
+        sendRecord(link, 0, 1);
+        radio->readExactly(7);
+        radio.reset();
+        ::unlink(device.c_str());
+        if (!waitForLog(sandbox, "went away", lost + 1)) {
+            failed = "the program did not notice the unplug";
+            break;
+        }
+        const int pending = countInLog(sandbox, "goes out as soon as");
+        sendRecord(link, 0, 0);
+        if (!waitForLog(sandbox, "goes out as soon as", pending + 1)) {
+            failed = "the receive was not held pending";
+            break;
+        }
+        radio = std::make_unique<RadioPty>();
+        const auto t0 = Clock::now();
+        ::symlink(radio->path.c_str(), device.c_str());
+        if (radio->readExactly(7) != 7) {
+            failed = "the pending receive did not arrive after the replug";
+            break;
+        }
+        replug.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    }
+    ::close(link);
+    stopProgram(program);
+    if (failed) {
+        std::fprintf(stderr, "replug: %s\n", failed);
+        return 1;
+    }
+    std::printf("replug: unplugged while transmitting, a receive sent meanwhile (%zu rounds)\n", replug.size());
+    printFigures("  device back -> pending receive", figures(replug));
+    return 0;
+}
