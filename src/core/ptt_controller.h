@@ -48,7 +48,6 @@ public:
     // The port can take bytes again (reopened, plugged back): a pending
     // receive goes out now.
     void portReady();
-    bool receivePending() const { return receivePending_; }
 
 private:
     void send(PttState state);

@@ -38,6 +38,9 @@ Status checkPrivate(const QString& dir)
     return Status::success();
 }
 
+// What one read from a host takes at most: 512 records.
+constexpr std::size_t kReadChunk = 4096;
+
 const char* kindOf(mode_t mode)
 {
     if (S_ISREG(mode)) return "a regular file";
@@ -60,6 +63,7 @@ struct HostLink::Connection {
 
     int fd;
     QSocketNotifier notifier;
+    bool dropped = false; // closing on the next turn
 };
 
 HostLink::HostLink(QObject* parent)
@@ -147,10 +151,24 @@ void HostLink::removeHook()
     // Records after a close command are not carried out. The connections go
     // later: removeHook may run inside one of their own reads.
     queue_.clear();
-    for (auto& [fd, connection] : connections_) {
-        connection->notifier.setEnabled(false);
-        QMetaObject::invokeMethod(this, [this, fd = fd] { connections_.erase(fd); }, Qt::QueuedConnection);
-    }
+    for (auto& [fd, connection] : connections_)
+        dropLater(fd);
+}
+
+void HostLink::dropLater(int fd)
+{
+    // Not now: this may run inside the connection's own notifier. Its
+    // descriptor closes on the next turn, and a paused accept goes on then.
+    Connection& connection = *connections_.at(fd);
+    if (connection.dropped)
+        return;
+    connection.dropped = true;
+    connection.notifier.setEnabled(false);
+    QMetaObject::invokeMethod(this, [this, fd] {
+        connections_.erase(fd);
+        if (accepting_ && !accepting_->isEnabled())
+            accepting_->setEnabled(true);
+    }, Qt::QueuedConnection);
 }
 
 void HostLink::acceptConnections()
@@ -186,7 +204,7 @@ void HostLink::readFrom(int fd)
         setReading(false);
         return;
     }
-    std::array<std::uint8_t, 4096> bytes {};
+    std::array<std::uint8_t, kReadChunk> bytes {};
     const ssize_t n = ::read(fd, bytes.data(), std::min(room, bytes.size()));
     if (n > 0) {
         queue_.feed(fd, {bytes.data(), static_cast<std::size_t>(n)});
@@ -204,16 +222,15 @@ void HostLink::closeConnection(int fd)
     if (const std::size_t left = queue_.close(fd); left != 0)
         report("host link: a sender left after " + std::to_string(left) + " of " + std::to_string(kRecordSize)
                + " bytes of a command; it was dropped");
-    connections_.erase(fd);
-    if (accepting_ && !accepting_->isEnabled())
-        accepting_->setEnabled(true);
+    dropLater(fd);
 }
 
 void HostLink::setReading(bool on)
 {
     reading_ = on;
     for (auto& [fd, connection] : connections_)
-        connection->notifier.setEnabled(on);
+        if (!connection->dropped)
+            connection->notifier.setEnabled(on);
 }
 
 void HostLink::carryOutNext()
@@ -226,7 +243,7 @@ void HostLink::carryOutNext()
         scheduled_ = true;
         QMetaObject::invokeMethod(this, &HostLink::carryOutNext, Qt::QueuedConnection);
     }
-    if (!reading_ && queue_.room() > 0)
+    if (!reading_ && queue_.room() >= kReadChunk)
         setReading(true);
     emit hookProc(command->command, command->state);
 }

@@ -65,6 +65,7 @@ private:
     void acceptConnections();
     void readFrom(int fd);
     void closeConnection(int fd);
+    void dropLater(int fd);
     void setReading(bool on);
     void carryOutNext();
 

@@ -13,7 +13,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 deb=$(ls "$work"/torvak-ptt_*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for lib in libqt6widgets6 libqt6serialport6 libqt6network6 qt6-qpa-plugins; do
+for lib in libqt6widgets6 libqt6serialport6 qt6-qpa-plugins; do
   grep -q "$lib" <<<"$depends" || fail "the package does not depend on $lib"
 done
 
