@@ -175,8 +175,9 @@ TEST(SafetyProperty, TheRadioEndsInTheStateLastAskedFor)
                      + std::to_string(frames.size()));
         const char lastFrame = frames.isEmpty() ? 'R' : frames.back(); // the lamp starts green
         EXPECT_EQ(lastFrame, shown == kTransmitRed ? 'T' : 'R');
-        if (last == 0)
+        if (last == 0) {
             EXPECT_EQ(lastFrame, 'R') << "a receive asked for last is the last frame on the wire";
+        }
         for (int h : hosts)
             ::close(h);
     }
