@@ -17,6 +17,12 @@ for lib in libqt6widgets6 libqt6serialport6 qt6-qpa-plugins; do
   grep -q "$lib" <<<"$depends" || fail "the package does not depend on $lib"
 done
 
+recommends=$(dpkg-deb -f "$deb" Recommends)
+if [ -x "$build/bin/torvak-wine-bridge" ]; then
+  grep -q wine64 <<<"$recommends" || fail "the package does not recommend wine64"
+  grep -q wine <<<"$depends" && fail "the package depends on Wine: $depends"
+fi
+
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
 for f in usr/bin/torvak-ptt usr/bin/torvakfunc \
@@ -26,12 +32,19 @@ for f in usr/bin/torvak-ptt usr/bin/torvakfunc \
          usr/share/man/man1/torvak-ptt.1 usr/share/man/man1/torvakfunc.1; do
   [ -e "$root/$f" ] || fail "$f is not installed"
 done
+if [ -x "$build/bin/torvak-wine-bridge" ]; then
+  for f in usr/bin/torvak-wine-bridge usr/libexec/torvak-ptt/torvak-wine-bridge.exe.so \
+           usr/share/man/man1/torvak-wine-bridge.1; do
+    [ -e "$root/$f" ] || fail "$f is not installed"
+  done
+  "$root/usr/bin/torvak-wine-bridge" --help | grep -q WINEPREFIX || fail "the installed bridge does not find itself"
+fi
 grep -q '^Exec=torvak-ptt$' "$root/usr/share/applications/org.torvak.TorvakPtt.desktop" || fail "desktop entry Exec"
 grep -q '^Icon=torvak-ptt$' "$root/usr/share/applications/org.torvak.TorvakPtt.desktop" || fail "desktop entry Icon"
 desktop-file-validate "$root/usr/share/applications/org.torvak.TorvakPtt.desktop" || fail "desktop entry"
 appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/org.torvak.TorvakPtt.metainfo.xml" >/dev/null \
   || appstreamcli validate --no-net "$root/usr/share/metainfo/org.torvak.TorvakPtt.metainfo.xml" || fail "AppStream metadata"
-for page in torvak-ptt torvakfunc; do
+for page in $(cd "$root/usr/share/man/man1" && ls | sed 's/\.1$//'); do
   man -l "$root/usr/share/man/man1/$page.1" 2>&1 >/dev/null | grep -q . && fail "man page $page has errors"
   man -l "$root/usr/share/man/man1/$page.1" 2>/dev/null | grep -q 'SYNOPSIS' || fail "man page $page does not render"
 done
