@@ -17,7 +17,7 @@ namespace torvak {
 class CommandQueue {
 public:
     // How many records may wait; past it the caller stops reading its senders.
-    explicit CommandQueue(std::size_t capacity = 8192) : capacity_(capacity) {}
+    explicit CommandQueue(std::size_t capacity) : capacity_(capacity) {}
 
     // Bytes read from one connection; each record they complete joins the queue.
     void feed(int connection, std::span<const std::uint8_t> bytes);

@@ -38,8 +38,8 @@ Status checkPrivate(const QString& dir)
     return Status::success();
 }
 
-// What one read from a host takes at most: 512 records.
-constexpr std::size_t kReadChunk = 4096;
+// What one read from a host takes at most: 128 records.
+constexpr std::size_t kReadChunk = 1024;
 
 const char* kindOf(mode_t mode)
 {

@@ -74,7 +74,8 @@ private:
     int listener_ = -1;
     QSocketNotifier* accepting_ = nullptr;
     std::map<int, std::unique_ptr<Connection>> connections_;
-    CommandQueue queue_;
+    // Few records read ahead: a host behind a flood waits for no more than these.
+    CommandQueue queue_{256};
     bool reading_ = true;
     bool scheduled_ = false;
     bool toldOutOfDescriptors_ = false;
