@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The radio under faults, in figures:
 //  - a stall: the radio stops reading while a host floods alternating commands
 //    ending on receive; how many stale frames still reach the line once it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Host command to frame on the wire: 1000 alternating tx/rx commands through
 // the socket, timed from the host's send to the whole frame at the pty master,
 // interleaved with two floors: a small relay process that turns the same

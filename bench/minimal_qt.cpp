@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The yardstick for bench-startup: the smallest Qt Widgets program with a
 // window; with --text it shows one caption too, and so pays for the fonts.
 #include <QApplication>

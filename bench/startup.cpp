@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up (exec to the window mapped), resident memory once idle, and idle
 // wake-ups per second, for torvak-ptt beside a minimal Qt Widgets program.
 // Needs an X server: scripts/with-x build/bin/bench-startup

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Records per second carried out through the socket, from one sender and
 // from 20, beside the floor of writing the same frames straight into the pty;
 // and host-command-to-frame latency while another sender floods. (What a

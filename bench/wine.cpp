@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Windows host under Wine keying the radio: from the host's PostMessageA to
 // the frame at the pty, through torvak-wine-bridge and torvak-ptt, beside the
 // socket path's own figure from the same run (interleaved). Makes a Wine

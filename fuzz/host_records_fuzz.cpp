@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The host link's records: byte streams from up to four connections, cut at
 // arbitrary places and read in an arbitrary interleaving. Every record comes
 // out of the one queue exactly once, in the order its last byte was read,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line-settings parser: any text. What it accepts is a usable line, the
 // port keeps its settings when it rejects one, and only TX and RX frames
 // reach the port whatever was offered.

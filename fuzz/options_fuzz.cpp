@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings-store number conversions: any stored text. Readings stay in the
 // 16-bit range and round halves to even; a stored port number reaches the
 // port only as 1 to 16; and only TX and RX frames reach the port.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "form1.h"
 
 #include "core/report.h"
@@ -9,6 +10,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -160,6 +163,9 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     // not on a list the pointer happens to cross.
     if (watched == Combo1 && event->type() == QEvent::Wheel && !Combo1->hasFocus())
         return true;
+    // Devices come and go: the list says what each entry opens when it is used.
+    if (watched == Combo1 && (event->type() == QEvent::FocusIn || event->type() == QEvent::MouseButtonPress))
+        refreshPortTips();
     return QWidget::eventFilter(watched, event);
 }
 
@@ -216,6 +222,12 @@ void Form1::SetTopMost()
                            : windowFlags() & ~Qt::WindowStaysOnTopHint);
     if (QWindow* window = windowHandle())
         window->setFlag(Qt::WindowStaysOnTopHint, on);
+    // Wayland gives no window a way to stay above the others.
+    if (on && !toldTopUnavailable_ && QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        report("Top cannot keep the window above others on Wayland; with DISPLAY set it runs under "
+               "XWayland, where it can");
+        toldTopUnavailable_ = true;
+    }
 }
 
 std::int16_t Form1::checkValue(const QCheckBox* box)
@@ -277,6 +289,16 @@ void Form1::reconfigure(const char* what, const std::function<ResumeNext()>& seq
     keepPortOpen();
 }
 
+void Form1::refreshPortTips()
+{
+    for (int i = 0; i < Combo1->count(); ++i) {
+        const QString device = QString::fromStdString(options::devicePath(store_, i + 1));
+        Combo1->setItemData(i, Combo1->itemText(i) + QStringLiteral(" opens ") + device
+                                   + (QFileInfo::exists(device) ? QString() : QStringLiteral(", which is not there now")),
+                            Qt::ToolTipRole);
+    }
+}
+
 void Form1::keepPortOpen()
 {
     if (!loaded || reconfiguring_)
@@ -284,6 +306,7 @@ void Form1::keepPortOpen()
     if (comport_.isOpen()) {
         deviceWatcher_.stop();
         lastReopenFailure_.clear();
+        showFault({});
         controller_.portReady();
         return;
     }
@@ -303,7 +326,6 @@ void Form1::deviceAppeared()
         return;
     }
     report("the radio port is open again");
-    showFault({});
     keepPortOpen();
 }
 

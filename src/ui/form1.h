@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "core/ptt_controller.h"
@@ -66,6 +67,7 @@ private:
     // is open, and an unopened port waits for its device.
     void reconfigure(const char* what, const std::function<ResumeNext()>& sequence);
     void keepPortOpen();
+    void refreshPortTips();
     void deviceAppeared();
 
     SettingsStore& store_;
@@ -94,6 +96,7 @@ private:
 
     bool loaded = false;
     float border = 0;
+    bool toldTopUnavailable_ = false;
 };
 
 } // namespace torvak

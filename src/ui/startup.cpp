@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up of Form1: the fixed order the rest of the program relies on.
 #include "form1.h"
 
@@ -51,7 +52,8 @@ Form1::Start Form1::load(HostLink& link)
     // 5, 6. Configure the closed port before its one open at the end.
     const Checked<std::int16_t> number = options::comPort(store_);
     skipped("port number", number.status ? comport_.setPortNumber(number.value) : number.status);
-    skipped("port settings", comport_.setSettings(Text1->text().toStdString()));
+    const Status settingsTaken = comport_.setSettings(Text1->text().toStdString());
+    skipped("port settings", settingsTaken);
 
     // 7, 8. Run Minimized takes effect at this start; the window is minimized
     // once its width is set (after step 12).
@@ -82,8 +84,18 @@ Form1::Start Form1::load(HostLink& link)
 
     // 14, 15. A port that does not open waits for its device to appear.
     loaded = true;
-    skipped("opening the radio port", comport_.open());
+    const Status opened = comport_.open();
+    skipped("opening the radio port", opened);
     keepPortOpen();
+    refreshPortTips();
+
+    // Nothing is asked at start-up, but the lamp shows the operator why the
+    // radio cannot be reached, until the port is open and working.
+    if (!opened)
+        showFault(QString::fromStdString(opened.reason()));
+    else if (!settingsTaken)
+        showFault(QStringLiteral("The stored settings were refused; the port runs at ")
+                  + QString::fromStdString(comport_.settings()));
     return Start::Loaded;
 }
 

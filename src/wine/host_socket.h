@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 #pragma once
 
 /* The Linux side of the bridge: one kept connection to torvak-ptt's socket.

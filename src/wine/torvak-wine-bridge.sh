@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # torvak-wine-bridge: starts the Windows side of torvak-ptt's host link in the
 # current Wine prefix (WINEPREFIX, else ~/.wine), so that Windows host programs
 # there key the radio through the "TORVAKFUNC" window message.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /* torvak-wine-bridge: the window Windows host programs key the radio
  * through. Inside the host's Wine prefix it is the hidden window titled
  * "TORVAK TenTec PTT V3" that takes the registered message "TORVAKFUNC", and

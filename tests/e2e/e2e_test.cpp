@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The built binaries together: radio-sim, torvak-ptt and torvakfunc, in a
 // private runtime and config directory.
 #include "e2e_support.h"
@@ -103,4 +104,48 @@ TEST(EndToEnd, ClosingTheWindowEndsTheProgramWithStatusZero)
     EXPECT_EQ(ptt.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(ptt.exitCode(), 0);
     EXPECT_EQ(radio.waitLines(2, 300), QStringList{QStringLiteral("TX")}) << "no frame on the way out";
+}
+
+TEST(EndToEnd, HelpAndVersionOpenNothingAndNoDisplayIsSaidInOneLine)
+{
+    Sandbox sandbox;
+    Pty radio;
+    sandbox.writeSettings("[Devices]\nCOM1=" + radio.slavePath().toUtf8() + "\n");
+    const unsigned speed = radio.lineSpeed();
+    struct Case {
+        const char* program;
+        QStringList args;
+        bool display;
+        int exitCode;
+        const char* says; // on stdout, or stderr when it fails
+    };
+    const Case cases[] = {
+        {"torvak-ptt", {QStringLiteral("--help")}, true, 0, "usage: torvak-ptt"},
+        {"torvak-ptt", {QStringLiteral("-h")}, false, 0, "usage: torvak-ptt"},
+        {"torvak-ptt", {QStringLiteral("--version")}, true, 0, "torvak-ptt 3."},
+        {"torvak-ptt", {QStringLiteral("-v")}, false, 0, "torvak-ptt 3."},
+        {"torvak-ptt", {}, false, 1, "no display"},
+        {"torvakfunc", {QStringLiteral("--help")}, true, 0, "usage: torvakfunc"},
+        {"torvakfunc", {QStringLiteral("--version")}, true, 0, "torvakfunc 3."},
+    };
+    for (const Case& c : cases) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(name));
+        if (c.display)
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        p.setProcessEnvironment(env);
+        p.start(bin(c.program), c.args);
+        ASSERT_TRUE(p.waitForFinished(5000)) << c.program << " " << c.args.join(u' ').toStdString();
+        const QByteArray said = c.exitCode == 0 ? p.readAllStandardOutput() : p.readAllStandardError();
+        EXPECT_EQ(p.exitCode(), c.exitCode) << c.program << " " << c.args.join(u' ').toStdString();
+        EXPECT_TRUE(said.contains(c.says)) << said.constData();
+        if (c.exitCode == 1) {
+            EXPECT_EQ(said.count('\n'), 1) << "one line: " << said.constData();
+        }
+    }
+    EXPECT_FALSE(QFile::exists(sandbox.runtimeDir() + QStringLiteral("/TORVAKFUNC")));
+    EXPECT_FALSE(QFile::exists(sandbox.runtimeDir() + QStringLiteral("/TORVAKFUNC.lock")));
+    EXPECT_EQ(radio.lineSpeed(), speed) << "the radio port was opened";
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults an operator's machine really has, against the real program: the
 // radio unplugged and plugged back, a busy or forbidden device, a broken
 // settings file, an unfit runtime directory, senders that stall.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transmitter-safety rule against the real programs: whatever way the
 // program ends, however hard the host link is pressed, and when the radio is
 // unplugged, the radio ends in the state the host last asked for.

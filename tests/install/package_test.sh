@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package, installs it into a temporary root, checks what a
 # desktop needs is there and the dependencies are declared, then keys the
 # simulated radio with the installed programs.

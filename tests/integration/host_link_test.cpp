@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The host link over a real Unix socket in a private runtime directory.
 #include "../support/helpers.h"
 #include "core/host_command.h"

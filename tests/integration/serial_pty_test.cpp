@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The radio port over QSerialPort, on a pseudo-terminal standing in for the radio.
 #include "../support/helpers.h"
 #include "platform/qt_serial_device.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The options in a real VARN.conf in a temporary XDG_CONFIG_HOME.
 #include "../support/helpers.h"
 #include "platform/qt_settings_store.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GoogleTest main for tests that need Qt's event loop and widgets.
 #include <QApplication>
 #include <QStandardPaths>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/host_command.h"
 #include "core/ptt_controller.h"
 #include "fakes.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Fakes for the toolkit-free core's unit tests only; everything else runs

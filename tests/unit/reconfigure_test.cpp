@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three port sequences, step by step, over fakes of the device and store.
 #include "fakes.h"
 #include "port/reconfigure.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lamp and host commands through the real window, with a pty as the radio.
 #include "form_fixture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The options panel and the two window options, under a real window manager.
 #include "form_fixture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reconfiguring the port from the options panel, with real ptys as COM1 and
 // COM3 and the real settings file.
 #include "core/host_command.h"

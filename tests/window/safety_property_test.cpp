@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transmitter-safety rule as a property of the whole window: bounded random
 // runs mix host commands over several connections, lamp clicks, line stalls (the
 // pty not read for a while), port reconfigurations and unplug/replug, and end

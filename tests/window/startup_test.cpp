@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up: the stored options reach the controls and the port, in order.
 #include "form_fixture.h"
 
@@ -6,6 +7,7 @@
 #include <QLineEdit>
 
 #include <termios.h>
+#include <unistd.h>
 
 using namespace torvak;
 using namespace torvak::test;
@@ -81,10 +83,24 @@ TEST_F(Startup, ARejectedStoredSettingsTextIsStillShown)
     EXPECT_EQ(sandbox.readSettings(), text);
 }
 
-TEST_F(Startup, APortThatCannotBeOpenedGivesNoMessage)
+TEST_F(Startup, APortThatCannotBeOpenedGivesNoMessageButTheLampShowsWhy)
 {
-    start("[Com]\nComPort=2\n[Devices]\nCOM2=/dev/nonexistent-radio\n");
+    const QString device = sandbox.path(QStringLiteral("radio2"));
+    start("[Com]\nComPort=2\n[Devices]\nCOM1=" + radio.slavePath().toUtf8() + "\nCOM2=" + device.toUtf8() + "\n");
     EXPECT_FALSE(form->comport().isOpen());
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_TRUE(form->isVisible());
+    auto* lamp = child<Lamp>("Shape1");
+    EXPECT_TRUE(lamp->showsFault());
+    const QString tip = child<QWidget>("Label3")->toolTip();
+    EXPECT_TRUE(tip.contains(QStringLiteral("COM2 (") + device + QStringLiteral("): no such device"))) << tip.toStdString();
+    // Each entry of the list says what it opens, and whether it is there.
+    EXPECT_EQ(list()->itemData(0, Qt::ToolTipRole).toString(), QStringLiteral("COM1 opens ") + radio.slavePath());
+    EXPECT_EQ(list()->itemData(1, Qt::ToolTipRole).toString(),
+              QStringLiteral("COM2 opens ") + device + QStringLiteral(", which is not there now"));
+
+    // The device appears: the port opens by itself and the ring goes.
+    ASSERT_EQ(::symlink(QFile::encodeName(radio.slavePath()).constData(), QFile::encodeName(device).constData()), 0);
+    EXPECT_TRUE(waitUntil([&] { return !lamp->showsFault(); }));
+    EXPECT_TRUE(form->comport().isOpen());
 }

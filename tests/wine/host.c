@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /* A Windows host program, as the ones torvak-ptt serves: it finds the window
  * titled "TORVAK TenTec PTT V3" and sends it the registered "TORVAKFUNC"
  * message with (command word, state word) in (wParam, lParam).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows host programs under Wine, for real: a Wine prefix made in the build
 // folder (null graphics driver, so no X display is needed), the bridge in it,
 // a Win32 test host, torvak-ptt and the simulated radio.

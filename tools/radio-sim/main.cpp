@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // radio-sim: a TenTec-style CI-V transceiver on a pseudo-terminal, for the
 // demo and the tests. Prints its device path, then every frame it receives:
 // "TX", "RX", or the bytes in hex. Echoes everything as the CI-V bus does and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // torvakfunc: hands one command pair to a running torvak-ptt, as a host
 // program would. "torvakfunc COMMAND STATE", or tx, rx, close.
 #include "core/host_command.h"
@@ -22,10 +23,12 @@ namespace {
 constexpr int kUsage = 2;
 constexpr int kNotDelivered = 1;
 
+constexpr const char* kUsageText = "usage: torvakfunc COMMAND STATE   (two 32-bit signed integers)\n"
+                                   "       torvakfunc tx | rx | close (the pairs 0 1, 0 0 and 1 0)\n";
+
 int usage()
 {
-    std::cerr << "usage: torvakfunc COMMAND STATE   (two 32-bit signed integers)\n"
-                 "       torvakfunc tx | rx | close (the pairs 0 1, 0 0 and 1 0)\n";
+    std::cerr << kUsageText;
     return kUsage;
 }
 
@@ -95,6 +98,14 @@ std::optional<std::string> deliver(const std::string& path, const torvak::Record
 
 int main(int argc, char* argv[])
 {
+    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+        std::cout << kUsageText << "Hands one command to the running torvak-ptt over $XDG_RUNTIME_DIR/TORVAKFUNC.\n";
+        return 0;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::cout << "torvakfunc " << TORVAK_VERSION << '\n';
+        return 0;
+    }
     const auto command = parse(argc, argv);
     if (!command)
         return usage();
