@@ -67,6 +67,8 @@ int main(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "xcb;wayland");
 
     QApplication app(argc, argv);
+    // Docks group the window with its desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.torvak.TorvakPtt"));
 
     // A logout, Ctrl-C or a closed terminal closes the window like its own
     // close button: queued frames reach the radio, the socket goes away.

@@ -41,6 +41,7 @@ Form1::Form1(SettingsStore& store, MessageBox& messages, QWidget* parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("TORVAK TenTec PTT V3"));
+    setWindowIcon(Lamp::icon());
     // A fixed frame: it can be minimized and closed, never maximized or resized.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);

@@ -3,6 +3,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPixmap>
 
 namespace torvak {
 
@@ -27,16 +28,40 @@ void Lamp::setFault(bool fault)
     update();
 }
 
+namespace {
+
+void paintLamp(QPainter& painter, QSizeF size, Rgb colour, qreal pen)
+{
+    painter.setRenderHint(QPainter::Antialiasing);
+    // A circle as wide as the shorter side, centred in the shape's box.
+    const qreal side = qMin(size.width(), size.height()) - pen;
+    painter.setPen(QPen(Qt::black, pen));
+    painter.setBrush(QColor(colour.r, colour.g, colour.b));
+    painter.drawEllipse(QRectF((size.width() - side) / 2.0, (size.height() - side) / 2.0, side, side));
+}
+
+} // namespace
+
+QIcon Lamp::icon()
+{
+    QIcon icon;
+    for (const int side : {16, 32, 64}) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        paintLamp(painter, pixmap.size(), kReceiveGreen, side / 16.0);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 void Lamp::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    // A circle as wide as the shorter side, centred in the shape's box.
+    paintLamp(painter, size(), colour_, 1);
     const qreal side = qMin(width(), height()) - 1;
     const QRectF circle((width() - side) / 2.0, (height() - side) / 2.0, side, side);
-    painter.setPen(QPen(Qt::black, 1));
-    painter.setBrush(QColor(colour_.r, colour_.g, colour_.b));
-    painter.drawEllipse(circle);
     if (fault_) {
         painter.setPen(QPen(QColor(255, 160, 0), 3));
         painter.setBrush(Qt::NoBrush);

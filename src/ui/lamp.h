@@ -3,6 +3,7 @@
 
 #include "core/ptt_controller.h"
 
+#include <QIcon>
 #include <QLabel>
 #include <QWidget>
 
@@ -20,6 +21,9 @@ public:
 
     bool showsFault() const { return fault_; }
     void setFault(bool fault);
+
+    // The window's icon: the lamp at receive, drawn, so no image plugin is needed.
+    static QIcon icon();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
