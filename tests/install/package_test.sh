@@ -19,6 +19,7 @@ for lib in libqt6widgets6 libqt6serialport6 qt6-qpa-plugins; do
 done
 
 recommends=$(dpkg-deb -f "$deb" Recommends)
+grep -q qt6-wayland <<<"$recommends" || fail "the package does not recommend qt6-wayland"
 if [ -x "$build/bin/torvak-wine-bridge" ]; then
   grep -q wine64 <<<"$recommends" || fail "the package does not recommend wine64"
   grep -q wine <<<"$depends" && fail "the package depends on Wine: $depends"
