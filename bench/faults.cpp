@@ -61,7 +61,10 @@ int main(int, char* argv[])
     Sandbox sandbox;
     const std::string device = sandbox.root + "/radio";
     auto radio = std::make_unique<RadioPty>();
-    ::symlink(radio->path.c_str(), device.c_str());
+    if (::symlink(radio->path.c_str(), device.c_str()) != 0) {
+        std::perror("symlink");
+        return 1;
+    }
     const pid_t program = startProgram(binDirOf(argv[0]), sandbox, device);
     const int link = connectHostLink(sandbox);
 
@@ -109,8 +112,7 @@ int main(int, char* argv[])
         }
         radio = std::make_unique<RadioPty>();
         const auto t0 = Clock::now();
-        ::symlink(radio->path.c_str(), device.c_str());
-        if (radio->readExactly(7) != 7) {
+        if (::symlink(radio->path.c_str(), device.c_str()) != 0 || radio->readExactly(7) != 7) {
             failed = "the pending receive did not arrive after the replug";
             break;
         }

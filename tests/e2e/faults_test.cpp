@@ -203,7 +203,7 @@ TEST(Faults, AnUnwritableSettingsFileIsReportedWhenAnOptionChanges)
         handOverToNobody(sandbox);
         ::chmod(QFile::encodeName(sandbox.path(QStringLiteral("radio"))).constData(), 0777);
         ::chmod(QFile::encodeName(radio.device).constData(), 0666);
-        ::chown(QFile::encodeName(sandbox.configDir()).constData(), 0, 0); // nobody may not write here
+        EXPECT_EQ(::chown(QFile::encodeName(sandbox.configDir()).constData(), 0, 0), 0); // nobody may not write here
         ::chmod(QFile::encodeName(sandbox.configDir()).constData(), 0755);
         options.runAs = kAsNobody;
     } else {
@@ -240,11 +240,11 @@ TEST(Faults, AnUnfitRuntimeDirectoryGetsNoSocket)
     }
     ::chmod(QFile::encodeName(sandbox.runtimeDir()).constData(), 0700);
     if (::geteuid() == 0) {
-        ::chown(QFile::encodeName(sandbox.runtimeDir()).constData(), 65534, 65534);
+        EXPECT_EQ(::chown(QFile::encodeName(sandbox.runtimeDir()).constData(), 65534, 65534), 0);
         Program ptt(sandbox, noLink());
         EXPECT_TRUE(ptt.says("belongs to another user")) << ptt.stderrText().constData();
         EXPECT_FALSE(QFile::exists(socket));
-        ::chown(QFile::encodeName(sandbox.runtimeDir()).constData(), 0, 0);
+        EXPECT_EQ(::chown(QFile::encodeName(sandbox.runtimeDir()).constData(), 0, 0), 0);
     }
     // A missing one is made by Qt, private to this user, or refused: either
     // way no socket is ever open to others.

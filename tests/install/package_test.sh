@@ -12,6 +12,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" >cpack.log 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
 deb=$(ls "$work"/torvak-ptt_*.deb)
+# What Debian's checker finds is a fault here too, down to its pedantic tags.
+lintian --pedantic --fail-on error,warning,pedantic "$deb" 2>&1 | grep -v 'root privileges' || true
+lintian --pedantic --fail-on error,warning,pedantic "$deb" >/dev/null 2>&1 || fail "lintian"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 for lib in libqt6widgets6 libqt6serialport6 qt6-qpa-plugins; do
@@ -31,12 +34,13 @@ for f in usr/bin/torvak-ptt usr/bin/torvakfunc \
          usr/share/applications/org.torvak.TorvakPtt.desktop \
          usr/share/icons/hicolor/scalable/apps/torvak-ptt.svg \
          usr/share/metainfo/org.torvak.TorvakPtt.metainfo.xml \
-         usr/share/man/man1/torvak-ptt.1 usr/share/man/man1/torvakfunc.1; do
+         usr/share/man/man1/torvak-ptt.1.gz usr/share/man/man1/torvakfunc.1.gz \
+         usr/share/doc/torvak-ptt/copyright usr/share/doc/torvak-ptt/changelog.gz; do
   [ -e "$root/$f" ] || fail "$f is not installed"
 done
 if [ -x "$build/bin/torvak-wine-bridge" ]; then
   for f in usr/bin/torvak-wine-bridge usr/libexec/torvak-ptt/torvak-wine-bridge.exe.so \
-           usr/share/man/man1/torvak-wine-bridge.1; do
+           usr/share/man/man1/torvak-wine-bridge.1.gz; do
     [ -e "$root/$f" ] || fail "$f is not installed"
   done
   "$root/usr/bin/torvak-wine-bridge" --help | grep -q WINEPREFIX || fail "the installed bridge does not find itself"
@@ -46,9 +50,9 @@ grep -q '^Icon=torvak-ptt$' "$root/usr/share/applications/org.torvak.TorvakPtt.d
 desktop-file-validate "$root/usr/share/applications/org.torvak.TorvakPtt.desktop" || fail "desktop entry"
 appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/org.torvak.TorvakPtt.metainfo.xml" >/dev/null \
   || appstreamcli validate --no-net "$root/usr/share/metainfo/org.torvak.TorvakPtt.metainfo.xml" || fail "AppStream metadata"
-for page in $(cd "$root/usr/share/man/man1" && ls | sed 's/\.1$//'); do
-  man -l "$root/usr/share/man/man1/$page.1" 2>&1 >/dev/null | grep -q . && fail "man page $page has errors"
-  man -l "$root/usr/share/man/man1/$page.1" 2>/dev/null | grep -q 'SYNOPSIS' || fail "man page $page does not render"
+for page in "$root"/usr/share/man/man1/*.1.gz; do
+  man -l "$page" 2>&1 >/dev/null | grep -q . && fail "man page $page has errors"
+  man -l "$page" 2>/dev/null | grep -q 'SYNOPSIS' || fail "man page $page does not render"
 done
 
 # The installed programs, end to end against the simulated radio.

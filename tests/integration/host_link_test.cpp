@@ -234,7 +234,7 @@ TEST(HostLink, NothingIsCarriedOutOnceUnhooked)
     EXPECT_TRUE(waitUntil([&] { return got.commands.size() == 1; }));
     s.send(recordsOf({{0, 0}}).left(4));
     link.removeHook();
-    ::write(s.fd, recordsOf({{0, 0}}).mid(4).constData(), 4);
+    ASSERT_EQ(::write(s.fd, recordsOf({{0, 0}}).mid(4).constData(), 4), 4);
     settle(100);
     EXPECT_EQ(got.commands.size(), 1u);
     EXPECT_FALSE(QFileInfo::exists(sandbox.runtimeDir() + QStringLiteral("/TORVAKFUNC")));

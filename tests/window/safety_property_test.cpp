@@ -53,7 +53,7 @@ struct Rig {
     {
         radio = std::make_unique<Pty>();
         ::unlink(QFile::encodeName(device).constData());
-        ::symlink(QFile::encodeName(radio->slavePath()).constData(), QFile::encodeName(device).constData());
+        EXPECT_EQ(::symlink(QFile::encodeName(radio->slavePath()).constData(), QFile::encodeName(device).constData()), 0);
         stalled = false;
     }
     void unplug()
