@@ -45,9 +45,10 @@ Form1::Form1(SettingsStore& store, MessageBox& messages, QWidget* parent)
     // A fixed frame: it can be minimized and closed, never maximized or resized.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    scale_ = layout::fontScale(fontMetrics().height());
     createControls();
     connectControls();
-    setFixedSize(layout::px(layout::kClientWidth), layout::px(layout::kClientHeight));
+    setFixedSize(qRound(layout::px(layout::kClientWidth) * scale_), qRound(layout::px(layout::kClientHeight) * scale_));
 }
 
 Form1::~Form1() = default;
@@ -57,7 +58,7 @@ void Form1::createControls()
     // In the designed order; each at its designed place.
     Label1 = new QLabel(QStringLiteral("Com &Port:"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->move(layout::kLabel1.topLeft());
+    Label1->move(designed(layout::kLabel1).topLeft());
     Label1->adjustSize();
 
     Combo1 = new QComboBox(this);
@@ -66,30 +67,30 @@ void Form1::createControls()
                       QStringLiteral("COM4")});
     Combo1->setCurrentIndex(-1);
     Combo1->setToolTip(QStringLiteral("Set COM port for radio"));
-    Combo1->setGeometry(layout::kCombo1);
+    Combo1->setGeometry(designed(layout::kCombo1));
     Combo1->setEnabled(false);
 
     Label2 = new QLabel(QStringLiteral("&Settings: (9600,n,8,1)"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->move(layout::kLabel2.topLeft());
+    Label2->move(designed(layout::kLabel2).topLeft());
     Label2->adjustSize();
 
     Text1 = new QLineEdit(QStringLiteral("Text1"), this);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setToolTip(QStringLiteral("Enter baud rate, parity, bits, stop bits"));
-    Text1->setGeometry(layout::kText1);
+    Text1->setGeometry(designed(layout::kText1));
     Text1->setEnabled(false);
 
     Check1 = new QCheckBox(QStringLiteral("Run Mi&nimized"), this);
     Check1->setObjectName(QStringLiteral("Check1"));
     Check1->setToolTip(QStringLiteral("Always run minimized"));
-    Check1->setGeometry(layout::kCheck1);
+    Check1->setGeometry(designed(layout::kCheck1));
     Check1->setEnabled(false);
 
     Check2 = new QCheckBox(QStringLiteral("&Top"), this);
     Check2->setObjectName(QStringLiteral("Check2"));
     Check2->setToolTip(QStringLiteral("Always on top of other windows"));
-    Check2->setGeometry(layout::kCheck2);
+    Check2->setGeometry(designed(layout::kCheck2));
     Check2->setEnabled(false);
 
     fitCheckBoxes();
@@ -97,15 +98,15 @@ void Form1::createControls()
     Command1 = new QPushButton(kMore, this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setToolTip(QStringLiteral("Click to set options"));
-    Command1->setGeometry(layout::kCommand1);
+    Command1->setGeometry(designed(layout::kCommand1));
 
     Shape1->setObjectName(QStringLiteral("Shape1"));
-    Shape1->setGeometry(layout::kShape1);
+    Shape1->setGeometry(designed(layout::kShape1));
 
     Label3 = new ClickLabel(this);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setToolTip(kLampTip);
-    Label3->setGeometry(layout::kLabel3);
+    Label3->setGeometry(designed(layout::kLabel3));
     Label3->raise();
 
     // The labels' access keys lead to the control each one names.
@@ -126,7 +127,7 @@ void Form1::fitCheckBoxes()
     // no caption is ever cut off.
     constexpr int kGap = 4;
     Check1->resize(std::max(Check1->width(), Check1->sizeHint().width()), Check1->height());
-    Check2->move(std::max(layout::kCheck2.left(), Check1->geometry().right() + 1 + kGap), Check2->y());
+    Check2->move(std::max(designed(layout::kCheck2).left(), Check1->geometry().right() + 1 + kGap), Check2->y());
     Check2->resize(std::max(Check2->width(), Check2->sizeHint().width()), Check2->height());
 }
 
@@ -198,15 +199,23 @@ void Form1::toggleOptions()
         for (QWidget* w : options)
             w->setEnabled(true);
         // The designed width, or wider where the desktop's font needs it.
-        const float designed = layout::kText1Left + layout::kText1Width + 2 * border;
+        const float wide = (layout::kText1Left + layout::kText1Width) * static_cast<float>(scale_) + 2 * border;
         const float needed = (Check2->geometry().right() + 1) * layout::kTwipsPerPixel + 1.5f * border;
-        setOuterWidth(std::max(designed, needed));
+        setOuterWidth(std::max(wide, needed));
     } else {
         Command1->setText(kMore);
         for (QWidget* w : options)
             w->setEnabled(false);
-        setOuterWidth(2 * layout::kCommand1Left + layout::kCommand1Width + border);
+        setOuterWidth(collapsedWidth());
     }
+}
+
+QRect Form1::designed(const QRect& pixels) const { return layout::scaled(pixels, scale_); }
+
+float Form1::collapsedWidth() const
+{
+    // As wide as the button with equal margins on both sides.
+    return (2 * layout::kCommand1Left + layout::kCommand1Width) * static_cast<float>(scale_) + border;
 }
 
 void Form1::setOuterWidth(float twips)

@@ -55,6 +55,9 @@ private:
     void connectControls();
     void toggleOptions();
     void setOuterWidth(float twips);
+    // A designed rectangle at the desktop's font (see layout::fontScale).
+    QRect designed(const QRect& pixels) const;
+    float collapsedWidth() const;
     void SetTopMost();
     // A check box as a stored value: 0 unchecked, 1 checked, 2 grayed.
     static std::int16_t checkValue(const QCheckBox* box);
@@ -96,6 +99,7 @@ private:
 
     bool loaded = false;
     float border = 0;
+    double scale_ = 1;
     bool toldTopUnavailable_ = false;
 };
 

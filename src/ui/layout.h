@@ -3,6 +3,8 @@
 
 #include <QRect>
 
+#include <algorithm>
+
 namespace torvak::layout {
 
 // The window is designed in twips; 15 twips are one logical pixel.
@@ -32,5 +34,15 @@ inline constexpr QRect kLabel3 = twips(120, 360, 855, 495);
 
 inline constexpr int kText1Left = 1560, kText1Width = 2295;
 inline constexpr int kCommand1Left = 105, kCommand1Width = 975;
+
+// The design fits the desktop's usual font, whose lines are 14 pixels high
+// (9-point Sans). A larger font scales the whole design with it; a smaller
+// one leaves it as designed.
+inline constexpr double kDesignedLineHeight = 14.0;
+inline double fontScale(int lineHeight) { return std::max(1.0, lineHeight / kDesignedLineHeight); }
+inline QRect scaled(const QRect& r, double s)
+{
+    return QRect(qRound(r.x() * s), qRound(r.y() * s), qRound(r.width() * s), qRound(r.height() * s));
+}
 
 } // namespace torvak::layout

@@ -71,7 +71,7 @@ Form1::Start Form1::load(HostLink& link)
     border = frame > 0 ? static_cast<float>(frame * layout::kTwipsPerPixel) : layout::kDesignedBorder;
 
     // 12. Collapsed.
-    setOuterWidth(2 * layout::kCommand1Left + layout::kCommand1Width + border);
+    setOuterWidth(collapsedWidth());
 
     // Minimizing creates the native window, and resizing that window before
     // it is first mapped loses its iconic hint on X11: the window would open

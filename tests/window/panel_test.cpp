@@ -138,3 +138,40 @@ TEST_F(Panel, RunMinimizedIsStoredAndTakesEffectAtTheNextStart)
         EXPECT_EQ(sandbox.readSettings(), text) << "start-up stores nothing";
     }
 }
+
+TEST_F(Panel, NoCaptionIsClippedAtALargerFont)
+{
+    const QFont desktop = QApplication::font();
+    QApplication::setFont(QFont(desktop.family(), 14)); // a common low-vision setting
+    start(devices());
+    // scripts/screenshot asks for pictures of the window at this font.
+    const QString shots = qEnvironmentVariable("TORVAK_SHOTS");
+    if (!shots.isEmpty())
+        form->grab().save(shots + QStringLiteral("/14pt-collapsed.png"));
+    QTest::mouseClick(toggle(), Qt::LeftButton);
+    if (!shots.isEmpty())
+        form->grab().save(shots + QStringLiteral("/14pt-expanded.png"));
+    const QRect client = form->rect();
+    // Each caption's text against its control: check boxes and the list
+    // also need room for their box and arrow, which their size hint has.
+    const auto needs = [](QWidget* w) {
+        const QFontMetrics fm = w->fontMetrics();
+        QString text = w->property("text").toString();
+        if (auto* list = qobject_cast<QComboBox*>(w))
+            return QSize(list->sizeHint().width(), fm.height());
+        if (qobject_cast<QCheckBox*>(w))
+            return QSize(w->sizeHint().width(), fm.height());
+        return QSize(fm.horizontalAdvance(text.remove(u'&')), fm.height());
+    };
+    for (const char* name : {"Label1", "Combo1", "Label2", "Text1", "Check1", "Check2", "Command1"}) {
+        auto* w = child<QWidget>(name);
+        EXPECT_GE(w->width(), needs(w).width()) << name;
+        EXPECT_GE(w->height(), needs(w).height()) << name;
+        EXPECT_TRUE(client.contains(w->geometry())) << name << " lies outside the window";
+    }
+    // A label ends above the control it names.
+    EXPECT_LE(child<QWidget>("Label1")->geometry().bottom(), child<QWidget>("Combo1")->y());
+    EXPECT_LE(child<QWidget>("Label2")->geometry().bottom(), child<QWidget>("Text1")->y());
+    EXPECT_GT(form->height(), 107) << "the window grows with its text";
+    QApplication::setFont(desktop);
+}
