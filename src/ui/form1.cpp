@@ -106,8 +106,11 @@ void Form1::createControls()
     Label3 = new ClickLabel(this);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setToolTip(kLampTip);
+    Label3->setAccessibleName(QStringLiteral("Toggle transmit"));
     Label3->setGeometry(designed(layout::kLabel3));
     Label3->raise();
+
+    showOptions(false); // the window starts collapsed
 
     // The labels' access keys lead to the control each one names.
     Label1->setBuddy(Combo1);
@@ -198,6 +201,7 @@ void Form1::toggleOptions()
         Command1->setText(kLess);
         for (QWidget* w : options)
             w->setEnabled(true);
+        showOptions(true);
         // The designed width, or wider where the desktop's font needs it.
         const float wide = (layout::kText1Left + layout::kText1Width) * static_cast<float>(scale_) + 2 * border;
         const float needed = (Check2->geometry().right() + 1) * layout::kTwipsPerPixel + 1.5f * border;
@@ -206,8 +210,18 @@ void Form1::toggleOptions()
         Command1->setText(kMore);
         for (QWidget* w : options)
             w->setEnabled(false);
+        showOptions(false);
         setOuterWidth(collapsedWidth());
     }
+}
+
+void Form1::showOptions(bool shown)
+{
+    // Clipped away by the narrow window, and gone for the keyboard and for
+    // screen readers too; they stay where they are.
+    for (QWidget* w : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Combo1), static_cast<QWidget*>(Label2),
+                       static_cast<QWidget*>(Text1), static_cast<QWidget*>(Check1), static_cast<QWidget*>(Check2)})
+        w->setVisible(shown);
 }
 
 QRect Form1::designed(const QRect& pixels) const { return layout::scaled(pixels, scale_); }
@@ -343,7 +357,7 @@ void Form1::showFault(const QString& fault)
 {
     // Shown on the lamp, never in a modal box: a stream of host commands to a
     // dead port would pile boxes up.
-    Shape1->setFault(!fault.isEmpty());
+    Shape1->setFault(fault);
     Label3->setToolTip(fault.isEmpty() ? kLampTip : kLampTip + u'\n' + fault);
 }
 

@@ -54,6 +54,7 @@ private:
     void fitCheckBoxes();
     void connectControls();
     void toggleOptions();
+    void showOptions(bool shown);
     void setOuterWidth(float twips);
     // A designed rectangle at the desktop's font (see layout::fontScale).
     QRect designed(const QRect& pixels) const;

@@ -10,6 +10,8 @@ namespace torvak {
 Lamp::Lamp(QWidget* parent)
     : QWidget(parent)
 {
+    setAccessibleName(QStringLiteral("PTT lamp"));
+    describe();
 }
 
 void Lamp::setFillColour(Rgb colour)
@@ -17,15 +19,23 @@ void Lamp::setFillColour(Rgb colour)
     if (colour == colour_)
         return;
     colour_ = colour;
+    describe();
     update();
 }
 
-void Lamp::setFault(bool fault)
+void Lamp::setFault(const QString& fault)
 {
     if (fault == fault_)
         return;
     fault_ = fault;
+    describe();
     update();
+}
+
+void Lamp::describe()
+{
+    const QString state = colour_ == kTransmitRed ? QStringLiteral("Transmit") : QStringLiteral("Receive");
+    setAccessibleDescription(fault_.isEmpty() ? state : state + QStringLiteral(". ") + fault_);
 }
 
 namespace {
@@ -62,7 +72,7 @@ void Lamp::paintEvent(QPaintEvent*)
     paintLamp(painter, size(), colour_, 1);
     const qreal side = qMin(width(), height()) - 1;
     const QRectF circle((width() - side) / 2.0, (height() - side) / 2.0, side, side);
-    if (fault_) {
+    if (!fault_.isEmpty()) {
         painter.setPen(QPen(QColor(255, 160, 0), 3));
         painter.setBrush(Qt::NoBrush);
         painter.drawEllipse(circle.adjusted(2.5, 2.5, -2.5, -2.5));

@@ -19,8 +19,9 @@ public:
     Rgb fillColour() const override { return colour_; }
     void setFillColour(Rgb colour) override;
 
-    bool showsFault() const { return fault_; }
-    void setFault(bool fault);
+    bool showsFault() const { return !fault_.isEmpty(); }
+    // Why the radio cannot be reached, or nothing.
+    void setFault(const QString& fault);
 
     // The window's icon: the lamp at receive, drawn, so no image plugin is needed.
     static QIcon icon();
@@ -29,8 +30,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // What a screen reader says of it: receive or transmit, and the fault.
+    void describe();
+
     Rgb colour_ = kReceiveGreen;
-    bool fault_ = false;
+    QString fault_;
 };
 
 // Label3: the invisible click target laid over the lamp; it shows nothing.
