@@ -62,6 +62,15 @@ export XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFOR
 sim=$!
 for _ in $(seq 1 50); do [ -e "$work/radio" ] && break; sleep 0.1; done
 printf '[Devices]\nCOM1=%s\n' "$work/radio" >"$work/config/VARN.conf"
+# Help and version open nothing: no socket, and the radio's line as it was
+# (at 1200 baud; opening the port would set 9600).
+stty -F "$work/radio" 1200
+line=$(stty -F "$work/radio" -g)
+"$root/usr/bin/torvak-ptt" --help | grep -q '^usage: torvak-ptt' || fail "torvak-ptt --help"
+"$root/usr/bin/torvak-ptt" --version | grep -q '^torvak-ptt [0-9]' || fail "torvak-ptt --version"
+"$root/usr/bin/torvakfunc" --version | grep -q '^torvakfunc [0-9]' || fail "torvakfunc --version"
+[ ! -e "$work/run/TORVAKFUNC" ] || fail "--help or --version opened the socket"
+[ "$(stty -F "$work/radio" -g)" = "$line" ] || fail "--help or --version touched the radio's line"
 "$root/usr/bin/torvak-ptt" &
 ptt=$!
 for _ in $(seq 1 50); do [ -S "$work/run/TORVAKFUNC" ] && break; sleep 0.1; done
