@@ -209,10 +209,7 @@ void HostLink::readFrom(int fd)
     const ssize_t n = ::read(fd, bytes.data(), std::min(room, bytes.size()));
     if (n > 0) {
         queue_.feed(fd, {bytes.data(), static_cast<std::size_t>(n)});
-        if (!scheduled_ && queue_.size() > 0) {
-            scheduled_ = true;
-            QMetaObject::invokeMethod(this, &HostLink::carryOutNext, Qt::QueuedConnection);
-        }
+        scheduleNext();
     } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
         closeConnection(fd);
     }
@@ -234,16 +231,22 @@ void HostLink::setReading(bool on)
             connection->notifier.setEnabled(on);
 }
 
+void HostLink::scheduleNext()
+{
+    // One record per turn of the event loop.
+    if (scheduled_ || queue_.size() == 0)
+        return;
+    scheduled_ = true;
+    QMetaObject::invokeMethod(this, &HostLink::carryOutNext, Qt::QueuedConnection);
+}
+
 void HostLink::carryOutNext()
 {
     scheduled_ = false;
     const auto command = queue_.next();
     if (!command)
         return;
-    if (queue_.size() > 0) {
-        scheduled_ = true;
-        QMetaObject::invokeMethod(this, &HostLink::carryOutNext, Qt::QueuedConnection);
-    }
+    scheduleNext();
     if (!reading_ && queue_.room() >= kReadChunk)
         setReading(true);
     emit hookProc(command->command, command->state);

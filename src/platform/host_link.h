@@ -68,6 +68,7 @@ private:
     void closeConnection(int fd);
     void dropLater(int fd);
     void setReading(bool on);
+    void scheduleNext();
     void carryOutNext();
 
     QString path_;

@@ -111,15 +111,15 @@ void QtSerialDevice::close()
         return;
     // Closing throws away whatever is still queued: a receive among it would
     // never reach the radio. Let it out first, for as long as the line needs.
-    const qint64 queued = port_.bytesToWrite();
-    if (queued > 0) {
-        const QDeadlineTimer deadline(sendingTimeMs(queued, settings_));
+    if (const qint64 queued = port_.bytesToWrite(); queued > 0) {
+        const int budgetMs = sendingTimeMs(queued, settings_);
+        const QDeadlineTimer deadline(budgetMs);
         while (port_.bytesToWrite() > 0 && !deadline.hasExpired()
                && port_.waitForBytesWritten(static_cast<int>(deadline.remainingTime()))) {
         }
         if (const qint64 left = port_.bytesToWrite(); left > 0)
             report("the radio port was closed with " + std::to_string(left)
-                   + " bytes the line did not take in " + std::to_string(sendingTimeMs(queued, settings_))
+                   + " bytes the line did not take in " + std::to_string(budgetMs)
                    + " ms; they were not sent");
     }
     port_.close();

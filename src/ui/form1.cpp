@@ -196,11 +196,8 @@ void Form1::closeEvent(QCloseEvent* event)
 
 void Form1::toggleOptions()
 {
-    QWidget* const options[] = {Combo1, Text1, Check1, Check2};
     if (Command1->text() == kMore) {
         Command1->setText(kLess);
-        for (QWidget* w : options)
-            w->setEnabled(true);
         showOptions(true);
         // The designed width, or wider where the desktop's font needs it.
         const float wide = (layout::kText1Left + layout::kText1Width) * static_cast<float>(scale_) + 2 * border;
@@ -208,8 +205,6 @@ void Form1::toggleOptions()
         setOuterWidth(std::max(wide, needed));
     } else {
         Command1->setText(kMore);
-        for (QWidget* w : options)
-            w->setEnabled(false);
         showOptions(false);
         setOuterWidth(collapsedWidth());
     }
@@ -217,8 +212,12 @@ void Form1::toggleOptions()
 
 void Form1::showOptions(bool shown)
 {
-    // Clipped away by the narrow window, and gone for the keyboard and for
-    // screen readers too; they stay where they are.
+    // The four options, in this order, are enabled only while open. The panel
+    // is clipped away by the narrow window, and gone for the keyboard and for
+    // screen readers too; its controls stay where they are.
+    for (QWidget* w : {static_cast<QWidget*>(Combo1), static_cast<QWidget*>(Text1), static_cast<QWidget*>(Check1),
+                       static_cast<QWidget*>(Check2)})
+        w->setEnabled(shown);
     for (QWidget* w : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Combo1), static_cast<QWidget*>(Label2),
                        static_cast<QWidget*>(Text1), static_cast<QWidget*>(Check1), static_cast<QWidget*>(Check2)})
         w->setVisible(shown);

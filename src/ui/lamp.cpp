@@ -40,14 +40,17 @@ void Lamp::describe()
 
 namespace {
 
-void paintLamp(QPainter& painter, QSizeF size, Rgb colour, qreal pen)
+// Paints the lamp and returns its circle.
+QRectF paintLamp(QPainter& painter, QSizeF size, Rgb colour, qreal pen)
 {
     painter.setRenderHint(QPainter::Antialiasing);
     // A circle as wide as the shorter side, centred in the shape's box.
     const qreal side = qMin(size.width(), size.height()) - pen;
+    const QRectF circle((size.width() - side) / 2.0, (size.height() - side) / 2.0, side, side);
     painter.setPen(QPen(Qt::black, pen));
     painter.setBrush(QColor(colour.r, colour.g, colour.b));
-    painter.drawEllipse(QRectF((size.width() - side) / 2.0, (size.height() - side) / 2.0, side, side));
+    painter.drawEllipse(circle);
+    return circle;
 }
 
 } // namespace
@@ -69,9 +72,7 @@ QIcon Lamp::icon()
 void Lamp::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    paintLamp(painter, size(), colour_, 1);
-    const qreal side = qMin(width(), height()) - 1;
-    const QRectF circle((width() - side) / 2.0, (height() - side) / 2.0, side, side);
+    const QRectF circle = paintLamp(painter, size(), colour_, 1);
     if (!fault_.isEmpty()) {
         painter.setPen(QPen(QColor(255, 160, 0), 3));
         painter.setBrush(Qt::NoBrush);

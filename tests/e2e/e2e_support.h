@@ -22,6 +22,12 @@ inline QString bin(const char* name)
     return QCoreApplication::applicationDirPath() + u'/' + QLatin1String(name);
 }
 
+// Settings that put COM1 on the simulated radio's link in the sandbox.
+inline QByteArray devicesFor(const Sandbox& sandbox)
+{
+    return "[Devices]\nCOM1=" + sandbox.path(QStringLiteral("radio")).toUtf8() + "\n";
+}
+
 // The simulated radio: its device path, and every line it prints.
 struct Radio {
     QProcess process;

@@ -11,7 +11,7 @@ TEST(EndToEnd, TxThenRxGivesExactlyTwoFramesAndCloseExitsZero)
 {
     Sandbox sandbox;
     Radio radio(sandbox.path(QStringLiteral("radio")));
-    sandbox.writeSettings("[Devices]\nCOM1=" + sandbox.path(QStringLiteral("radio")).toUtf8() + "\n");
+    sandbox.writeSettings(devicesFor(sandbox));
     Program ptt(sandbox);
 
     EXPECT_EQ(torvakfunc({QStringLiteral("tx")}), 0);
@@ -46,7 +46,7 @@ TEST(EndToEnd, TheRadioDisappearingMidRunNeitherCrashesNorSpins)
 {
     Sandbox sandbox;
     auto radio = std::make_unique<Radio>(sandbox.path(QStringLiteral("radio")));
-    sandbox.writeSettings("[Devices]\nCOM1=" + sandbox.path(QStringLiteral("radio")).toUtf8() + "\n");
+    sandbox.writeSettings(devicesFor(sandbox));
     Program ptt(sandbox);
     EXPECT_EQ(torvakfunc({QStringLiteral("tx")}), 0);
     EXPECT_EQ(radio->waitLines(1), QStringList{QStringLiteral("TX")});
@@ -83,7 +83,7 @@ TEST(EndToEnd, ClosingTheWindowEndsTheProgramWithStatusZero)
         GTEST_SKIP() << "needs an X server with a window manager (scripts/with-x)";
     Sandbox sandbox;
     Radio radio(sandbox.path(QStringLiteral("radio")));
-    sandbox.writeSettings("[Devices]\nCOM1=" + sandbox.path(QStringLiteral("radio")).toUtf8() + "\n");
+    sandbox.writeSettings(devicesFor(sandbox));
     QProcess ptt;
     ptt.start(bin("torvak-ptt"), {});
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(sandbox.runtimeDir() + "/TORVAKFUNC"); }, 5000));

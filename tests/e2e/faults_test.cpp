@@ -19,11 +19,6 @@ namespace {
 
 const QStringList kTx{QStringLiteral("TX")};
 
-QByteArray devicesFor(const Sandbox& sandbox)
-{
-    return "[Devices]\nCOM1=" + sandbox.path(QStringLiteral("radio")).toUtf8() + "\n";
-}
-
 int xdotool(const QStringList& args) { return QProcess::execute(QStringLiteral("xdotool"), args); }
 
 QString findWindow()

@@ -21,11 +21,6 @@ namespace {
 
 const QString kTx = QStringLiteral("TX"), kRx = QStringLiteral("RX");
 
-QByteArray devicesFor(const Sandbox& sandbox)
-{
-    return "[Devices]\nCOM1=" + sandbox.path(QStringLiteral("radio")).toUtf8() + "\n";
-}
-
 // A host's connection, as any program would hold one.
 int host(const Sandbox& sandbox)
 {

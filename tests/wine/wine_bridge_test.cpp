@@ -91,7 +91,7 @@ struct WineBridge : ::testing::Test {
                                                                                       "WINEPREFIX='%1' wineserver -w")
                                                                             .arg(prefix())});
     }
-    void SetUp() override { sandbox.writeSettings("[Devices]\nCOM1=" + sandbox.path(QStringLiteral("radio")).toUtf8() + "\n"); }
+    void SetUp() override { sandbox.writeSettings(devicesFor(sandbox)); }
 
     Sandbox sandbox;
 };
