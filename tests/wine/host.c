@@ -71,8 +71,10 @@ int main(int argc, char* argv[])
             SendMessageA(window, id, 0, state);
             printf("sent in %.1f ms\n", (nowMicros() - t0) / 1000);
         } else if (strcmp(mode, "broadcast") == 0) {
+            /* FALSE when any top-level window of the prefix refused it; the
+             * frames on the radio tell whether the bridge's window had it. */
             if (!PostMessageA(HWND_BROADCAST, id, 0, state))
-                return 1;
+                fprintf(stderr, "host: a window refused the broadcast (error %lu)\n", (unsigned long)GetLastError());
         } else {
             return 2;
         }
