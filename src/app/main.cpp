@@ -77,12 +77,12 @@ int main(int argc, char* argv[])
     torvak::QtSettingsStore store;
     const auto messages = torvak::makeMessageBox();
     torvak::HostLink link;
-    torvak::Form1 form(store, *messages);
+    torvak::Form1 form(store, *messages, link);
     if (auto* box = dynamic_cast<torvak::QtMessageBox*>(messages.get()))
         box->setParent(&form);
     QObject::connect(&shutdown, &torvak::ShutdownSignals::received, &form, &QWidget::close);
 
-    if (form.load(link) == torvak::Form1::Start::AlreadyRunning) {
+    if (form.load() == torvak::Form1::Start::AlreadyRunning) {
         messages->show("torvak-ptt is already running.");
         return 1;
     }

@@ -9,17 +9,6 @@
 
 namespace torvak {
 
-// Where a frame goes: the radio port.
-class FrameWriter {
-public:
-    virtual ~FrameWriter() = default;
-    // Hands the frame to the port whole or refuses it whole. With replaceStale,
-    // frames the line has not taken yet are thrown away first, since this newer
-    // one makes them stale; without it, a line that is not taking bytes refuses
-    // the frame.
-    virtual Status writeFrame(const Frame& frame, bool replaceStale) = 0;
-};
-
 // The round lamp on the window; its fill colour is the PTT state.
 class LampView {
 public:

@@ -20,13 +20,6 @@ public:
             failures_.push_back(step.reason());
     }
 
-    // A test guarding an action: when the test itself fails, the action runs.
-    bool test(const Checked<bool>& condition)
-    {
-        run(condition.status);
-        return condition.status ? condition.value : true;
-    }
-
     bool failed() const { return !failures_.empty(); }
 
     // Every failure of the sequence, in order, for the log.

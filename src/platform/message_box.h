@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "port/reconfigure.h"
+#include "core/message_box.h"
 
 #include <memory>
 

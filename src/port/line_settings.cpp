@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "line_settings.h"
 
+#include "core/text.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -13,15 +15,6 @@ namespace {
 constexpr std::array kStandardRates{110,    134,    150,    200,    300,    600,    1200,
                                     1800,   2400,   4800,   9600,   19200,  38400,  57600,
                                     115200, 230400, 460800, 500000, 576000, 921600};
-
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
 
 std::optional<int> wholeNumber(std::string_view s)
 {

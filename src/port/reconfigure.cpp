@@ -11,17 +11,15 @@ namespace {
 
 void closeIfOpen(RadioPort& port, ResumeNext& seq)
 {
-    if (seq.test(Checked<bool>::of(port.isOpen())))
+    if (port.isOpen())
         seq.run(port.close());
 }
 
 } // namespace
 
-ResumeNext choosePort(PortPanel& panel, bool loaded, int listPosition)
+ResumeNext choosePort(PortPanel& panel, int listPosition)
 {
     ResumeNext seq;
-    if (!loaded)
-        return seq;
     closeIfOpen(panel.port, seq);
     // The port number is a 16-bit value; the list position plus one must stay one.
     if (listPosition >= std::numeric_limits<std::int16_t>::max())
@@ -35,11 +33,9 @@ ResumeNext choosePort(PortPanel& panel, bool loaded, int listPosition)
     return seq;
 }
 
-ResumeNext editSettings(PortPanel& panel, bool loaded, std::string_view text)
+ResumeNext editSettings(PortPanel& panel, std::string_view text)
 {
     ResumeNext seq;
-    if (!loaded)
-        return seq;
     closeIfOpen(panel.port, seq);
     seq.run(panel.port.setSettings(text));
     // Stored whether or not the port took it: the store keeps what was typed.
@@ -57,7 +53,7 @@ ResumeNext leaveSettingsBox(PortPanel& panel)
         panel.messages.show(kInvalidSettings);
     // The operator was told about the settings; a port that will not open now
     // simply stays closed, as it would at start-up.
-    if (seq.test(Checked<bool>::of(!panel.port.isOpen())))
+    if (!panel.port.isOpen())
         seq.run(panel.port.open());
     return seq;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/message_box.h"
 #include "core/resume_next.h"
 #include "radio_port.h"
 #include "settings/settings_store.h"
@@ -8,13 +9,6 @@
 #include <string_view>
 
 namespace torvak {
-
-// A box with one OK button and the application's default title.
-class MessageBox {
-public:
-    virtual ~MessageBox() = default;
-    virtual void show(std::string_view prompt) = 0;
-};
 
 inline constexpr std::string_view kComPortError = "Com port error";
 inline constexpr std::string_view kInvalidSettings = "Invalid comport settings";
@@ -30,9 +24,9 @@ struct PortPanel {
 // Each sequence returns what failed on the way, for the log.
 
 // The operator chose an entry of the port list (position counts from 0).
-ResumeNext choosePort(PortPanel& panel, bool loaded, int listPosition);
+ResumeNext choosePort(PortPanel& panel, int listPosition);
 // The operator changed the settings box (every keystroke and paste).
-ResumeNext editSettings(PortPanel& panel, bool loaded, std::string_view text);
+ResumeNext editSettings(PortPanel& panel, std::string_view text);
 // The settings box lost the focus.
 ResumeNext leaveSettingsBox(PortPanel& panel);
 

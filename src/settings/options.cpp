@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "options.h"
 
+#include "core/text.h"
+
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -9,17 +11,6 @@
 namespace torvak::options {
 
 namespace {
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trimmed(std::string_view text)
-{
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
 
 // Only plain decimal notation: no hex, no "inf", no "nan", no thousands marks.
 bool isDecimalNotation(std::string_view t)

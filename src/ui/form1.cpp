@@ -30,10 +30,11 @@ const QString kLampTip = QStringLiteral("Turns red on TX; Click to toggle TX sta
 
 } // namespace
 
-Form1::Form1(SettingsStore& store, MessageBox& messages, QWidget* parent)
+Form1::Form1(SettingsStore& store, MessageBox& messages, HostLink& link, QWidget* parent)
     : QWidget(parent)
     , store_(store)
     , messages_(messages)
+    , link_(link)
     , comport_(device_, [&store](int n) { return options::devicePath(store, n); })
     , controller_(comport_, *Shape1, [this] { close(); },
                   [this](const Status& s) { frameWritten(s); })
@@ -136,6 +137,9 @@ void Form1::fitCheckBoxes()
 
 void Form1::connectControls()
 {
+    // Every signal the window handles, here. The option handlers do nothing
+    // until start-up has filled the controls (loaded).
+    connect(&link_, &HostLink::hookProc, this, &Form1::ptt);
     connect(Label3, &ClickLabel::clicked, this, [this] { controller_.lampClick(); });
     connect(Command1, &QPushButton::clicked, this, &Form1::toggleOptions);
     connect(Check1, &QCheckBox::clicked, this, [this] { storeCheckBox(&options::storeRunMinimized, Check1); });
@@ -144,10 +148,12 @@ void Form1::connectControls()
         SetTopMost();
     });
     connect(Combo1, &QComboBox::activated, this, [this](int position) {
-        reconfigure("choosing the port", [&] { return choosePort(panel_, loaded, position); });
+        if (loaded)
+            reconfigure("choosing the port", [&] { return choosePort(panel_, position); });
     });
     connect(Text1, &QLineEdit::textChanged, this, [this](const QString& text) {
-        reconfigure("applying the settings", [&] { return editSettings(panel_, loaded, text.toStdString()); });
+        if (loaded)
+            reconfigure("applying the settings", [&] { return editSettings(panel_, text.toStdString()); });
     });
     Text1->installEventFilter(this);
     Combo1->installEventFilter(this);
@@ -182,8 +188,7 @@ void Form1::ptt(const std::int32_t& command, const std::int32_t& state)
 void Form1::closeEvent(QCloseEvent* event)
 {
     // Nothing keys the radio once the window is going.
-    if (link_)
-        link_->removeHook();
+    link_.removeHook();
     // No receive frame on the way out, but the operator hears of it; and the
     // frames already handed to the port reach the radio before it closes.
     if (Shape1->fillColour() == kTransmitRed)
@@ -298,6 +303,9 @@ void Form1::portLost(const QString& reason)
     report("the radio port went away (" + reason.toStdString() + "); it is opened again when the device is back");
     showFault(QStringLiteral("The radio port went away: ") + reason);
     keepPortOpen();
+    // Plugged back before the hang-up was noticed: the watcher saw nothing.
+    if (QFileInfo::exists(QString::fromStdString(options::devicePath(store_, comport_.portNumber()))))
+        QMetaObject::invokeMethod(this, &Form1::deviceAppeared, Qt::QueuedConnection);
 }
 
 void Form1::reconfigure(const char* what, const std::function<ResumeNext()>& sequence)

@@ -26,24 +26,27 @@ namespace torvak {
 
 // The program's one window: the PTT lamp, the More/Less toggle and the
 // options panel. It wires controls to handlers; the rules live in the core.
+//
+// Three naming families meet here. Form1, Label1, Combo1, Text1, Check1,
+// Check2, Command1, Shape1 and Label3 are the window's designed control
+// names, which the tests find the controls by. load, ptt and SetTopMost are
+// the window's handlers under their designed names. Everything else is
+// ordinary members in this code's own style, with a trailing underscore.
 class Form1 : public QWidget {
     Q_OBJECT
 public:
     enum class Start { Loaded, AlreadyRunning };
 
-    Form1(SettingsStore& store, MessageBox& messages, QWidget* parent = nullptr);
+    // Host commands arrive through link once load has installed its hook.
+    Form1(SettingsStore& store, MessageBox& messages, HostLink& link, QWidget* parent = nullptr);
     ~Form1() override;
 
     // Start-up, in its fixed order; every failing step is skipped. Only
     // another running instance stops it.
-    Start load(HostLink& link);
+    Start load();
 
     // A host command or a lamp click: write the frame, then show the state.
     void ptt(const std::int32_t& command, const std::int32_t& state);
-
-    RadioPort& comport() { return comport_; }
-    bool isLoaded() const { return loaded; }
-    float borderTwips() const { return border; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -76,7 +79,7 @@ private:
 
     SettingsStore& store_;
     MessageBox& messages_;
-    HostLink* link_ = nullptr;
+    HostLink& link_;
 
     QtSerialDevice device_;
     RadioPort comport_;

@@ -26,16 +26,14 @@ void skipped(const char* step, const Status& status)
 
 } // namespace
 
-Form1::Start Form1::load(HostLink& link)
+Form1::Start Form1::load()
 {
     // 1, 2. The host link: the socket named "TORVAKFUNC", wired to ptt.
-    const HostLink::Installed hook = link.installHook();
+    const HostLink::Installed hook = link_.installHook();
     if (hook.hook == HostLink::Hook::AlreadyRunning)
         return Start::AlreadyRunning;
     if (hook.hook == HostLink::Hook::Failed)
         skipped("host link", Status::failure(hook.reason + "; host commands will not arrive"));
-    link_ = &link;
-    connect(&link, &HostLink::hookProc, this, &Form1::ptt);
 
     // 3. The stored settings text into the box (loaded is false: nothing reacts).
     Text1->setText(QString::fromStdString(options::lineSettings(store_)));
