@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Fakes for the toolkit-free core's unit tests only; everything else runs
-// against real ptys, sockets and files.
+// Fakes for the toolkit-free core's unit tests and the fuzz targets only;
+// everything else runs against real ptys, sockets and files.
+#include "core/message_box.h"
 #include "core/ptt_controller.h"
-#include "port/reconfigure.h"
 #include "port/serial_device.h"
 #include "settings/settings_store.h"
 
@@ -19,11 +19,9 @@ namespace torvak::test {
 struct FakeDevice : SerialDevice {
     std::set<std::string> missing; // paths that fail to open
     std::vector<std::string> log;  // "open PATH", "close"
-    std::vector<std::uint8_t> wire;   // what the line has sent
-    std::vector<std::uint8_t> queued; // what waits for a stalled line
-    bool stalled = false;
+    std::vector<std::uint8_t> wire, queued;
+    bool stalled = false, open_ = false;
     LineSettings openedWith;
-    bool open_ = false;
 
     Status open(const std::string& path, const LineSettings& s) override
     {
@@ -50,8 +48,7 @@ struct FakeDevice : SerialDevice {
         return Status::success();
     }
     void discardQueued() override { queued.clear(); }
-    // The line takes bytes again.
-    void drain()
+    void drain() // the line takes bytes again
     {
         stalled = false;
         wire.insert(wire.end(), queued.begin(), queued.end());
@@ -67,9 +64,7 @@ struct MemoryStore : SettingsStore {
     std::optional<std::string> read(std::string_view section, std::string_view key) const override
     {
         const auto it = values.find(std::string(section) + "/" + std::string(key));
-        if (it == values.end())
-            return std::nullopt;
-        return it->second;
+        return it == values.end() ? std::nullopt : std::optional(it->second);
     }
     Status write(std::string_view section, std::string_view key, std::string_view text) override
     {
@@ -85,6 +80,12 @@ struct MemoryStore : SettingsStore {
 struct RecordingBox : MessageBox {
     std::vector<std::string> shown;
     void show(std::string_view prompt) override { shown.emplace_back(prompt); }
+};
+
+struct TestLamp : LampView {
+    Rgb colour = kReceiveGreen;
+    Rgb fillColour() const override { return colour; }
+    void setFillColour(Rgb c) override { colour = c; }
 };
 
 } // namespace torvak::test

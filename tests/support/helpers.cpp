@@ -1,150 +1,32 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "helpers.h"
 
+#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QThread>
 
 #include <pty.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace torvak::test {
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return condition();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-void settle(int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-}
-
-int connectUnix(const QString& path)
-{
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr {};
-    addr.sun_family = AF_UNIX;
-    const QByteArray native = QFile::encodeName(path);
-    if (native.size() >= static_cast<qsizetype>(sizeof addr.sun_path)) {
-        ::close(fd);
-        return -1;
-    }
-    std::memcpy(addr.sun_path, native.constData(), native.size());
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool writeInPieces(int fd, const QByteArray& bytes, std::mt19937& rng, int maxPiece)
-{
-    for (qsizetype at = 0; at < bytes.size();) {
-        const qsizetype n = std::min<qsizetype>(1 + rng() % maxPiece, bytes.size() - at);
-        if (::write(fd, bytes.constData() + at, n) != n)
-            return false;
-        at += n;
-    }
-    return true;
-}
-
-Pty::Pty()
-{
-    char name[256] = {};
-    struct termios raw {};
-    cfmakeraw(&raw);
-    if (::openpty(&master_, &slave_, name, &raw, nullptr) != 0)
-        qFatal("openpty failed");
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-    slavePath_ = QString::fromLocal8Bit(name);
-}
-
-Pty::~Pty() { hangUp(); }
-
-QByteArray Pty::read(int atLeast, int timeoutMs)
-{
-    QByteArray got;
-    waitUntil([&] {
-        char buf[4096];
-        ssize_t n;
-        while (master_ >= 0 && (n = ::read(master_, buf, sizeof buf)) > 0)
-            got.append(buf, n);
-        return got.size() >= atLeast;
-    }, timeoutMs);
-    return got;
-}
-
-void Pty::write(const QByteArray& bytes)
-{
-    if (master_ >= 0 && ::write(master_, bytes.constData(), bytes.size()) != bytes.size())
-        qWarning("short write to the pty master");
-}
-
-namespace {
-
-termios lineOf(int fd)
-{
-    termios t {};
-    ::tcgetattr(fd, &t); // a pty master reads its slave's settings
-    return t;
-}
-
-} // namespace
-
-unsigned Pty::lineSpeed() const
-{
-    const termios t = lineOf(master_);
-    return cfgetospeed(&t);
-}
-
-unsigned Pty::lineFlags() const { return lineOf(master_).c_cflag; }
-
-void Pty::hangUp()
-{
-    if (slave_ >= 0)
-        ::close(slave_);
-    if (master_ >= 0)
-        ::close(master_);
-    slave_ = master_ = -1;
-}
-
 Sandbox::Sandbox()
-    : oldRuntime_(qgetenv("XDG_RUNTIME_DIR"))
-    , oldConfig_(qgetenv("XDG_CONFIG_HOME"))
 {
-    QDir().mkpath(runtimeDir());
-    QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QDir().mkpath(configDir());
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configDir()));
+    QDir(path({})).mkpath(QStringLiteral("config"));
+    QDir(path({})).mkdir(QStringLiteral("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path(QStringLiteral("run"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(path(QStringLiteral("config"))));
 }
 
 Sandbox::~Sandbox()
 {
-    qputenv("XDG_RUNTIME_DIR", oldRuntime_);
-    qputenv("XDG_CONFIG_HOME", oldConfig_);
+    qputenv("XDG_RUNTIME_DIR", oldRuntime);
+    qputenv("XDG_CONFIG_HOME", oldConfig);
 }
 
 void Sandbox::writeSettings(const QByteArray& text) const
@@ -158,6 +40,154 @@ QByteArray Sandbox::readSettings() const
 {
     QFile f(settingsPath());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray Sandbox::stored(const char* key) const
+{
+    for (const QByteArray& line : readSettings().split('\n'))
+        if (line.startsWith(QByteArray(key) + '='))
+            return line.mid(qstrlen(key) + 1);
+    return {};
+}
+
+Pty::Pty()
+{
+    char name[256] = {};
+    termios raw {};
+    cfmakeraw(&raw);
+    if (::openpty(&master, &slave, name, &raw, nullptr) != 0)
+        qFatal("openpty failed");
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    slavePath = QString::fromLocal8Bit(name);
+}
+
+QByteArray Pty::read(int atLeast, int timeoutMs)
+{
+    QByteArray got;
+    const auto take = [&] {
+        char buf[4096];
+        for (ssize_t n; master >= 0 && (n = ::read(master, buf, sizeof buf)) > 0;)
+            got.append(buf, n);
+        return got.size() >= atLeast;
+    };
+    if (!take())
+        QTest::qWaitFor(take, timeoutMs);
+    return got;
+}
+
+void Pty::write(const QByteArray& bytes) const
+{
+    if (::write(master, bytes.constData(), bytes.size()) != bytes.size())
+        qWarning("short write to the pty master");
+}
+
+int Pty::unread() const
+{
+    int n = -1;
+    ::ioctl(slave, FIONREAD, &n);
+    return n;
+}
+
+unsigned Pty::lineSpeed() const
+{
+    termios t {};
+    ::tcgetattr(master, &t); // a pty master reads its slave's settings
+    return cfgetospeed(&t);
+}
+
+void Pty::hangUp()
+{
+    for (int* fd : {&slave, &master})
+        if (*fd >= 0)
+            ::close(std::exchange(*fd, -1));
+}
+
+int connectUnix(const QString& path, int socketFlags)
+{
+    sockaddr_un addr {AF_UNIX, {}};
+    const QByteArray native = QFile::encodeName(path).left(sizeof addr.sun_path - 1);
+    std::memcpy(addr.sun_path, native.constData(), native.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | socketFlags, 0);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
+QByteArray records(std::initializer_list<HostCommand> commands)
+{
+    QByteArray out;
+    for (const HostCommand& c : commands)
+        out.append(reinterpret_cast<const char*>(encodeRecord(c).data()), kRecordSize);
+    return out;
+}
+
+std::string framesOf(const QByteArray& wire)
+{
+    const QByteArray tx("\xFE\xFE\x04\xE0\x16\x01\xFD", 7), rx("\xFE\xFE\x04\xE0\x16\x02\xFD", 7);
+    std::string out;
+    for (qsizetype at = wire.indexOf("\xFE\xFE"); at >= 0; at = wire.indexOf("\xFE\xFE", at + 2))
+        if (const QByteArray f = wire.mid(at, 7); !f.mid(2).contains('\xFE'))
+            out += std::string(out.empty() ? "" : " ") + (f == tx ? "T" : f == rx ? "R" : "?");
+    return out;
+}
+
+QString bin(const char* name) { return QCoreApplication::applicationDirPath() + u'/' + QLatin1String(name); }
+
+Radio::Radio(const QString& link)
+{
+    process.start(bin("radio-sim"), {QStringLiteral("--link"), link});
+    waitLines(1);
+    lines.clear(); // its device path
+}
+
+Radio::~Radio()
+{
+    process.terminate();
+    process.waitForFinished(3000);
+}
+
+QStringList Radio::waitLines(int count, int timeoutMs)
+{
+    QTest::qWaitFor([&] {
+        for (process.waitForReadyRead(5); process.canReadLine();)
+            lines << QString::fromUtf8(process.readLine()).trimmed();
+        return lines.size() >= count;
+    }, timeoutMs);
+    return lines;
+}
+
+Program::Program(const Sandbox& sandbox, QStringList command, bool waitForLink)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("TORVAK_PTT_NO_DIALOGS"), QStringLiteral("1"));
+    process.setProcessEnvironment(env);
+    command << bin("torvak-ptt");
+    process.start(command.takeFirst(), command);
+    if (waitForLink && !QTest::qWaitFor([&] { return QFile::exists(sandbox.socketPath()); }, 5000))
+        qWarning("torvak-ptt made no socket: %s", stderrText().constData());
+}
+
+Program::~Program()
+{
+    process.kill();
+    process.waitForFinished(3000);
+}
+
+bool Program::endsWithZero()
+{
+    return process.waitForFinished(5000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+int torvakfunc(const QStringList& args, QString* err)
+{
+    QProcess p;
+    p.start(bin("torvakfunc"), args);
+    p.waitForFinished(5000);
+    if (err)
+        *err = QString::fromUtf8(p.readAllStandardError());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
 } // namespace torvak::test

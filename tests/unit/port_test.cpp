@@ -1,80 +1,85 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "fakes.h"
-#include "port/line_settings.h"
-#include "port/radio_port.h"
+// The radio port and the three port sequences, over a fake line and store.
+#include "port/reconfigure.h"
+#include "support/fakes.h"
 
 #include <gtest/gtest.h>
 
 using namespace torvak;
-using torvak::test::FakeDevice;
+using namespace torvak::test;
+using Log = std::vector<std::string>;
 
-TEST(LineSettings, ParsesWhatThePortAccepts)
+TEST(RadioPort, SettingsAndNumberChangeOnlyWhileClosedAndWritesGoOutWhole)
 {
-    EXPECT_EQ(parseLineSettings("9600,n,8,1"), (LineSettings{9600, Parity::None, 8, 1}));
-    EXPECT_EQ(parseLineSettings(" 4800 , E ,7, 2 "), (LineSettings{4800, Parity::Even, 7, 2}));
-    EXPECT_EQ(parseLineSettings("110,o,5,1"), (LineSettings{110, Parity::Odd, 5, 1}));
-    EXPECT_EQ(parseLineSettings("921600,M,6,1"), (LineSettings{921600, Parity::Mark, 6, 1}));
-    EXPECT_EQ(parseLineSettings("19200,s,8,2"), (LineSettings{19200, Parity::Space, 8, 2}));
-
-    for (const char* bad : {"", "4", "48", "48x", "4800", "4800,n,8", "4800,n,8,1,", "4800,n,8,1,1",
-                            "4801,n,8,1", "0,n,8,1", "-9600,n,8,1", "9600,x,8,1", "9600,nn,8,1",
-                            "9600,n,4,1", "9600,n,9,1", "9600,n,8,0", "9600,n,8,3", "9600,n,8,1.5",
-                            "9600,,8,1", "1e4,n,8,1", "9600;n;8;1", "99999999999,n,8,1"})
+    for (const auto& [text, settings] : {std::pair{"9600,n,8,1", LineSettings{9600, Parity::None, 8, 1}},
+                                         {" 4800 , E ,7,\t2 ", {4800, Parity::Even, 7, 2}}, {"110,o,5,1", {110, Parity::Odd, 5, 1}},
+                                         {"921600,M,6,1", {921600, Parity::Mark, 6, 1}}, {"19200,s,8,2", {19200, Parity::Space, 8, 2}}})
+        EXPECT_EQ(parseLineSettings(text), settings) << text;
+    for (const char* bad : {"", "48x", "4800", "4800,n,8", "4800,n,8,1,", "4800,n,8,1,1", "4801,n,8,1", "-9600,n,8,1",
+                            "9600,x,8,1", "9600,nn,8,1", "9600,n,4,1", "9600,n,9,1", "9600,n,8,0", "9600,n,8,3",
+                            "9600,n,8,1.5", "9600,,8,1", "1e4,n,8,1", "99999999999,n,8,1"})
         EXPECT_FALSE(parseLineSettings(bad)) << bad;
-}
 
-TEST(RadioPort, PortNumberAndSettingsChangeOnlyWhileClosed)
-{
     FakeDevice device;
     RadioPort port(device, [](int n) { return "/dev/fake" + std::to_string(n); });
-    EXPECT_EQ(port.portNumber(), 1);
-    EXPECT_EQ(port.settings(), "9600,n,8,1");
-
-    EXPECT_FALSE(port.setPortNumber(0));
-    EXPECT_FALSE(port.setPortNumber(-1));
-    EXPECT_FALSE(port.setPortNumber(17));
-    EXPECT_TRUE(port.setPortNumber(16));
-    EXPECT_TRUE(port.setPortNumber(3));
-    EXPECT_EQ(port.portNumber(), 3);
-
-    // A rejected string leaves the settings in force.
-    EXPECT_TRUE(port.setSettings("4800,e,7,2"));
+    EXPECT_FALSE(port.setPortNumber(0) || port.setPortNumber(17));
+    EXPECT_TRUE(port.setPortNumber(16) && port.setPortNumber(3) && port.setSettings("4800,e,7,2"));
     EXPECT_FALSE(port.setSettings("48x"));
-    EXPECT_EQ(port.settings(), "4800,e,7,2");
-
+    EXPECT_FALSE(port.writeFrame(kTransmitFrame, true)) << "closed";
     ASSERT_TRUE(port.open());
     EXPECT_EQ(device.log.back(), "open /dev/fake3");
-    EXPECT_EQ(device.openedWith, (LineSettings{4800, Parity::Even, 7, 2}));
-    EXPECT_FALSE(port.open()) << "already open";
-    EXPECT_FALSE(port.setPortNumber(2));
-    EXPECT_FALSE(port.setSettings("9600,n,8,1"));
-    EXPECT_EQ(port.portNumber(), 3);
-    EXPECT_TRUE(port.close());
-    EXPECT_TRUE(port.close()) << "closing a closed port is no error";
-
-    device.missing.insert("/dev/fake2");
-    ASSERT_TRUE(port.setPortNumber(2));
-    const Status failed = port.open();
-    EXPECT_FALSE(failed);
-    EXPECT_NE(failed.reason().find("COM2"), std::string::npos) << failed.reason();
-    EXPECT_FALSE(port.isOpen());
-}
-
-TEST(RadioPort, WritesGoOutWholeOrNotAtAll)
-{
-    FakeDevice device;
-    RadioPort port(device, [](int) { return std::string("/dev/fake"); });
-    EXPECT_FALSE(port.writeFrame(kTransmitFrame, true)) << "closed";
-    EXPECT_TRUE(device.wire.empty());
-
-    ASSERT_TRUE(port.open());
-    device.stalled = true;
-    // 73 frames fill 511 of the 512 bytes; the 74th would not fit whole.
+    EXPECT_EQ(device.openedWith, (LineSettings{4800, Parity::Even, 7, 2})) << "a rejected text left the settings";
+    EXPECT_FALSE(port.open() || port.setPortNumber(2) || port.setSettings("9600,n,8,1")) << "while open";
+    device.stalled = true; // 73 frames fill 511 of the 512 bytes; the 74th would not fit whole
     for (int i = 0; i < 73; ++i)
         ASSERT_TRUE(port.write(kTransmitFrame)) << i;
     EXPECT_FALSE(port.write(kReceiveFrame));
-    EXPECT_EQ(device.queued.size(), 73u * kFrameSize);
-    device.queued.resize(505); // the device has taken some meanwhile
+    device.queued.resize(505);
     EXPECT_TRUE(port.write(kReceiveFrame));
-    EXPECT_TRUE(std::equal(kReceiveFrame.begin(), kReceiveFrame.end(), device.queued.end() - 7));
+    EXPECT_TRUE(port.close() && port.close()) << "closing a closed port is no error";
+    device.missing.insert("/dev/fake2");
+    ASSERT_TRUE(port.setPortNumber(2));
+    EXPECT_EQ(port.open().reason(), "COM2 (/dev/fake2): no such device");
+}
+
+// Each sequence from an open port on COM1: what the line saw, what was
+// stored, what the operator was told, and how the port ends.
+TEST(Sequences, TheSequenceTable)
+{
+    const auto choose = [](int position) { return [position](PortPanel& p) { choosePort(p, position); }; };
+    const auto type = [](const char* text) { return [text](PortPanel& p) { editSettings(p, text); }; };
+    const auto leave = [](PortPanel& p) { leaveSettingsBox(p); };
+    const Log reopened{"close", "open /dev/radio1"};
+    const std::tuple<std::function<void(PortPanel&)>, const char*, const char*, bool, Log, Log, Log, bool, const char*> cases[] = {
+        // sequence, missing device, stored text, store writable, line, writes, shown, open after, settings after
+        {choose(2), "", "", true, {"close", "open /dev/radio3"}, {"Com/ComPort=3"}, {}, true, "9600,n,8,1"},
+        {choose(1), "/dev/radio2", "", true, {"close", "open /dev/radio2"}, {"Com/ComPort=2"}, {"Com port error"}, false, "9600,n,8,1"},
+        {choose(-1), "", "", true, reopened, {"Com/ComPort=1"}, {"Com port error"}, true, "9600,n,8,1"},
+        {choose(0), "", "", false, reopened, {}, {"Com port error"}, true, "9600,n,8,1"},
+        {type("4800,e,7,2"), "", "", true, reopened, {"Com/Settings=4800,e,7,2"}, {}, true, "4800,e,7,2"},
+        {type("48x"), "", "", true, reopened, {"Com/Settings=48x"}, {}, true, "9600,n,8,1"},
+        {leave, "", "48x", true, reopened, {}, {"Invalid comport settings"}, true, "9600,n,8,1"},
+        {leave, "", "4800,n,8,1", true, reopened, {}, {}, true, "4800,n,8,1"},
+        {leave, "/dev/radio1", "", true, reopened, {}, {}, false, "9600,n,8,1"},
+    };
+    int row = 0;
+    for (const auto& [sequence, missing, stored, writable, line, writes, shown, open, settings] : cases) {
+        FakeDevice device;
+        MemoryStore store;
+        RecordingBox box;
+        RadioPort port{device, [](int n) { return "/dev/radio" + std::to_string(n); }};
+        PortPanel panel{port, store, box};
+        ASSERT_TRUE(port.open());
+        device.log.clear();
+        device.missing.insert(missing);
+        if (*stored)
+            store.values["Com/Settings"] = stored;
+        store.writable = writable;
+        sequence(panel);
+        EXPECT_EQ(device.log, line) << "row " << row;
+        EXPECT_EQ(store.writes, writes) << "row " << row;
+        EXPECT_EQ(box.shown, shown) << "row " << row;
+        EXPECT_EQ(port.isOpen(), open) << "row " << row;
+        EXPECT_EQ(port.settings(), settings) << "row " << row++;
+    }
 }

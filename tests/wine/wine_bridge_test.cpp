@@ -2,162 +2,106 @@
 // Windows host programs under Wine, for real: a Wine prefix made in the build
 // folder (null graphics driver, so no X display is needed), the bridge in it,
 // a Win32 test host, torvak-ptt and the simulated radio.
-#include "e2e/e2e_support.h"
+#include "support/helpers.h"
 
 #include <QDir>
 
+#include <gtest/gtest.h>
+
 using namespace torvak::test;
-using namespace torvak::e2e;
 
 namespace {
 
-const QString kTx = QStringLiteral("TX"), kRx = QStringLiteral("RX");
-
 QString prefix() { return QCoreApplication::applicationDirPath() + QStringLiteral("/wine-prefix"); }
 
-QProcessEnvironment wineEnvironment()
+void underWine(QProcess& p, const QStringList& command)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("WINEPREFIX"), prefix());
     env.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
     env.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml="));
-    return env;
+    p.setProcessEnvironment(env);
+    p.start(command.first(), command.mid(1));
 }
 
-// Runs a program under Wine to its end (bounded); its exit code, -1 if it hung.
-int wine(const QStringList& args, QByteArray* out = nullptr, int timeoutMs = 60000)
+int host(const QStringList& args, int timeoutMs = 60000) // the test host's exit code, -1 if it hung
 {
     QProcess p;
-    p.setProcessEnvironment(wineEnvironment());
-    p.start(QStringLiteral("wine"), args);
+    underWine(p, QStringList{"wine", bin("torvak-test-host.exe.so")} + args);
     const bool ended = p.waitForFinished(timeoutMs);
-    if (out)
-        *out = p.readAllStandardOutput() + p.readAllStandardError();
-    if (!ended) {
-        p.kill();
-        p.waitForFinished(3000);
-        return -1;
-    }
-    return p.exitCode();
+    p.kill();
+    return ended ? p.exitCode() : -1;
 }
 
-int host(const QStringList& args, QByteArray* out = nullptr) { return wine(QStringList{bin("torvak-test-host.exe.so")} + args, out); }
-
-struct Bridge {
-    QProcess process;
-    QByteArray err;
-    Bridge()
-    {
-        process.setProcessEnvironment(wineEnvironment());
-        process.start(bin("torvak-wine-bridge"), {});
-    }
-    ~Bridge()
-    {
-        process.terminate();
-        if (!process.waitForFinished(3000))
-            process.kill();
-        process.waitForFinished(3000);
-    }
-    bool says(const char* text, int timeoutMs = 30000)
-    {
-        waitUntil([&] {
-            err += process.readAllStandardError();
-            return err.contains(text) || process.state() == QProcess::NotRunning;
-        }, timeoutMs);
-        err += process.readAllStandardError();
-        return err.contains(text);
-    }
-};
-
 struct WineBridge : ::testing::Test {
-    // One prefix for the suite: making one takes about 15 to 20 seconds.
-    static void SetUpTestSuite()
+    static void SetUpTestSuite() // one prefix for the suite: making one takes 15 to 20 s
     {
         QDir(prefix()).removeRecursively();
-        ASSERT_EQ(wine({QStringLiteral("reg"), QStringLiteral("add"), QStringLiteral("HKCU\\Software\\Wine\\Drivers"),
-                        QStringLiteral("/v"), QStringLiteral("Graphics"), QStringLiteral("/d"), QStringLiteral("null"),
-                        QStringLiteral("/f")}, nullptr, 120000), 0);
-        // The prefix's desktop started with the default driver: start anew.
-        stopWineServer();
+        QProcess reg;
+        underWine(reg, {"wine", "reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", "null", "/f"});
+        ASSERT_TRUE(reg.waitForFinished(120000) && reg.exitCode() == 0);
+        stopWineServer(); // its desktop started with the default driver
     }
     static void TearDownTestSuite()
     {
         stopWineServer();
         QDir(prefix()).removeRecursively();
     }
-    static void stopWineServer()
-    {
-        QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("WINEPREFIX='%1' wineserver -k; "
-                                                                                      "WINEPREFIX='%1' wineserver -w")
-                                                                            .arg(prefix())});
-    }
-    void SetUp() override { sandbox.writeSettings(devicesFor(sandbox)); }
-
+    static void stopWineServer() { QProcess::execute("sh", {"-c", QStringLiteral("WINEPREFIX='%1' wineserver -k; WINEPREFIX='%1' wineserver -w").arg(prefix())}); }
     Sandbox sandbox;
+    Radio radio{sandbox.path(QStringLiteral("radio"))};
+    QProcess bridge;
+    QByteArray said;
+    bool bridgeSays(const char* text) { return QTest::qWaitFor([&] { bridge.waitForReadyRead(10); return (said += bridge.readAllStandardError()).contains(text); }, 30000); }
+    void SetUp() override
+    {
+        sandbox.writeSettings(devicesFor(sandbox));
+        underWine(bridge, {bin("torvak-wine-bridge")});
+        ASSERT_TRUE(bridgeSays("forwarding"));
+    }
+    void TearDown() override
+    {
+        bridge.terminate();
+        bridge.waitForFinished(3000);
+        bridge.kill();
+    }
 };
 
 } // namespace
 
 TEST_F(WineBridge, HostMessagesKeyTheRadioInOrderAndCloseEndsTorvakPtt)
 {
-    Radio radio(sandbox.path(QStringLiteral("radio")));
     Program ptt(sandbox);
-    Bridge bridge;
-    ASSERT_TRUE(bridge.says("forwarding")) << bridge.err.constData();
-
     QStringList expected;
     for (const char* how : {"post", "send", "broadcast"}) {
-        ASSERT_EQ(host({QLatin1String(how), QStringLiteral("1"), QStringLiteral("0")}), 0) << how;
-        expected << kTx << kRx;
-        EXPECT_EQ(radio.waitLines(expected.size()), expected) << how;
+        ASSERT_EQ(host({how, "1", "0"}), 0) << how;
+        EXPECT_EQ(radio.waitLines((expected << "TX" << "RX").size()), expected) << how;
     }
-    // Only the low 32 bits of each 64-bit parameter are the host's words.
-    ASSERT_EQ(host({QStringLiteral("wide")}), 0);
-    expected << kTx;
-    EXPECT_EQ(radio.waitLines(expected.size()), expected);
-    ASSERT_EQ(host({QStringLiteral("flood"), QStringLiteral("200")}), 0);
+    ASSERT_EQ(host({"wide"}), 0); // only the low 32 bits of each parameter are the host's
+    ASSERT_EQ(host({"flood", "200"}), 0);
+    expected << "TX";
     for (int i = 0; i < 200; ++i)
-        expected << (i % 2 == 0 ? kTx : kRx);
+        expected << (i % 2 == 0 ? "TX" : "RX");
     EXPECT_EQ(radio.waitLines(expected.size(), 10000), expected) << "200 posted messages, 200 frames in order";
-
-    ASSERT_EQ(host({QStringLiteral("close")}), 0);
-    ASSERT_TRUE(ptt.process.waitForFinished(10000));
-    EXPECT_EQ(ptt.process.exitCode(), 0);
-    EXPECT_EQ(radio.waitLines(expected.size() + 1, 300).size(), expected.size()) << "no frame on the way out";
-    EXPECT_EQ(bridge.process.state(), QProcess::Running) << "the bridge stays for the next torvak-ptt";
+    ASSERT_EQ(host({"close"}), 0);
+    EXPECT_TRUE(ptt.endsWithZero());
+    EXPECT_EQ(radio.waitLines(expected.size() + 1, 300), expected) << "no frame on the way out";
+    EXPECT_EQ(bridge.state(), QProcess::Running) << "the bridge stays for the next torvak-ptt";
 }
 
 TEST_F(WineBridge, WithTorvakPttDownNothingIsKeptAndOneBridgeIsEnough)
 {
-    Radio radio(sandbox.path(QStringLiteral("radio")));
-    Bridge bridge;
-    ASSERT_TRUE(bridge.says("forwarding")) << bridge.err.constData();
-
-    // Nobody listens: the host is not held up, and the transmit is dropped.
-    QByteArray out;
-    ASSERT_EQ(host({QStringLiteral("send"), QStringLiteral("1")}, &out), 0);
-    std::printf("SendMessageA with torvak-ptt down: %s", out.constData());
-    EXPECT_TRUE(bridge.says("dropped")) << bridge.err.constData();
-
-    // Once torvak-ptt runs, the next message keys the radio; nothing older does.
-    {
+    ASSERT_EQ(host({"send", "1"}), 0) << "the host is not held up";
+    EXPECT_TRUE(bridgeSays("dropped"));
+    for (int start = 0; start < 2; ++start) { // the kept connection is made anew each time
         Program ptt(sandbox);
-        ASSERT_EQ(host({QStringLiteral("send"), QStringLiteral("0")}), 0);
-        EXPECT_EQ(radio.waitLines(1), QStringList{kRx});
-        EXPECT_EQ(radio.waitLines(2, 300), QStringList{kRx}) << "the dropped transmit never arrives";
-        ASSERT_EQ(host({QStringLiteral("close")}), 0);
-        ASSERT_TRUE(ptt.process.waitForFinished(10000));
+        ASSERT_EQ(host({"post", "0"}), 0);
+        EXPECT_EQ(radio.waitLines(start + 1).value(start), "RX") << "the dropped transmit arrived late";
+        ASSERT_EQ(host({"close"}), 0);
+        EXPECT_TRUE(ptt.endsWithZero());
     }
-    // And again after a restart: the kept connection is made anew.
-    Program ptt(sandbox);
-    ASSERT_EQ(host({QStringLiteral("post"), QStringLiteral("1")}), 0);
-    EXPECT_EQ(radio.waitLines(2), (QStringList{kRx, kTx}));
-
-    // Two bridges would forward every broadcast twice.
     QProcess second;
-    second.setProcessEnvironment(wineEnvironment());
-    second.start(bin("torvak-wine-bridge"), {});
-    ASSERT_TRUE(second.waitForFinished(60000));
-    EXPECT_NE(second.exitCode(), 0);
-    EXPECT_TRUE(second.readAllStandardError().contains("already exists")) << "says why";
+    underWine(second, {bin("torvak-wine-bridge")});
+    EXPECT_TRUE(second.waitForFinished(60000) && second.exitCode() != 0);
+    EXPECT_TRUE(second.readAllStandardError().contains("already exists")) << "two bridges would forward twice";
 }

@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Any text an operator or a damaged file may leave in the settings: as the
+// line settings, what is accepted is a usable line and reads back the same,
+// and the port keeps its settings when it refuses one; as a stored number,
+// readings stay in 16 bits rounded halves to even, and the port takes only
+// 1 to 16. Only whole TX and RX frames ever reach the port.
+#include "../tests/support/fakes.h"
+#include "port/radio_port.h"
+#include "settings/options.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+using namespace torvak;
+
+namespace {
+
+void check(bool holds, const char* what)
+{
+    if (!holds) {
+        std::fprintf(stderr, "invariant broken: %s\n", what);
+        std::abort();
+    }
+}
+
+// A line that lets only whole transmit and receive frames through.
+struct FrameDevice : test::FakeDevice {
+    std::size_t frames = 0;
+    Status write(std::span<const std::uint8_t> bytes) override
+    {
+        check(bytes.size() == kFrameSize, "a write that is not one whole frame");
+        const Frame f{bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6]};
+        check(f == kTransmitFrame || f == kReceiveFrame, "a frame other than TX or RX");
+        ++frames;
+        return Status::success();
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    if (const auto parsed = parseLineSettings(text)) {
+        check(parsed->baud >= 110 && parsed->baud <= 921600 && parsed->dataBits >= 5 && parsed->dataBits <= 8
+                  && (parsed->stopBits == 1 || parsed->stopBits == 2), "accepted settings out of range");
+        static constexpr std::array letters{'n', 'e', 'o', 'm', 's'};
+        const std::string canonical = std::to_string(parsed->baud) + "," + letters[static_cast<int>(parsed->parity)] + ","
+            + std::to_string(parsed->dataBits) + "," + std::to_string(parsed->stopBits);
+        check(parseLineSettings(canonical) == parsed, "accepted settings do not read back");
+    }
+    test::MemoryStore store;
+    for (const char* key : {"Com/ComPort", "Win/Min", "Win/Top", "Com/Settings"})
+        store.values[key] = text;
+    FrameDevice device;
+    RadioPort port(device, [&](int n) { return options::devicePath(store, n); });
+    const Status set = port.setSettings(options::lineSettings(store));
+    check(set.ok() == parseLineSettings(text).has_value(), "the port and the parser disagree");
+    check(port.settings() == (set ? text : "9600,n,8,1"), "a refused text changed the settings");
+
+    const Checked<double> number = options::toNumber(text);
+    const Checked<std::int16_t> stored = options::comPort(store), position = options::comPortListPosition(store);
+    check(number.status || (!stored.status && !position.status), "a reading from text that is not a number");
+    if (stored.status)
+        check(stored.value == std::nearbyint(number.value) && options::toText(stored.value) == std::to_string(stored.value),
+              "not rounded halves to even, or not the shortest text");
+    if (position.status)
+        check(std::fabs(position.value - (number.value - 1)) <= 0.5, "list position off");
+    const Status numbered = stored.status ? port.setPortNumber(stored.value) : stored.status;
+    check(numbered.ok() == (stored.status && stored.value >= 1 && stored.value <= 16), "port number range");
+
+    test::TestLamp lamp;
+    PttController controller(port, lamp, [] {});
+    if (port.open())
+        controller.ptt(stored.status ? stored.value : 0, options::topMost(store).value);
+    check(device.frames <= 1, "more than one frame for one command");
+    return 0;
+}

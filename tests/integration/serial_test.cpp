@@ -1,0 +1,158 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The radio port over QSerialPort on a pseudo-terminal standing in for the
+// radio. A pty has no modem lines and takes no parity, so what the port asks
+// of the line is recorded on its way to the kernel instead.
+#include "platform/qt_serial_device.h"
+#include "port/radio_port.h"
+#include "support/helpers.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <termios.h>
+
+#include <cstdarg>
+#include <thread>
+
+using namespace torvak;
+using namespace torvak::test;
+
+namespace {
+
+std::vector<std::pair<unsigned long, int>> lineCalls; // (ioctl request, modem lines), or (0, control flags)
+
+template <typename F>
+F* real(const char* name) { return reinterpret_cast<F*>(::dlsym(RTLD_NEXT, name)); }
+
+QByteArray bytesOf(const Frame& f) { return QByteArray(reinterpret_cast<const char*>(f.data()), f.size()); }
+
+} // namespace
+
+extern "C" int ioctl(int fd, unsigned long request, ...) __THROW
+{
+    va_list args;
+    va_start(args, request);
+    void* arg = va_arg(args, void*);
+    va_end(args);
+    if (request == TIOCMBIS || request == TIOCMBIC || request == TIOCMSET)
+        lineCalls.emplace_back(request, *static_cast<int*>(arg));
+    static auto* forward = real<int(int, unsigned long, void*)>("ioctl");
+    return forward(fd, request, arg);
+}
+
+extern "C" int tcsetattr(int fd, int action, const termios* t) __THROW
+{
+    lineCalls.emplace_back(0, static_cast<int>(t->c_cflag));
+    static auto* forward = real<int(int, int, const termios*)>("tcsetattr");
+    return forward(fd, action, t);
+}
+
+// Each settings text as the line is asked for it at open (a pty drops the
+// parity it was asked for, so the first ask counts); RTS is never raised
+// (some interfaces key on it) and DTR is (many take their power from it).
+TEST(SerialLine, EachOpenAsksTheLineForItsSettingsAndNeverKeys)
+{
+    for (const auto& [settings, parity, size, twoStops] : {std::tuple{"9600,n,8,1", 0, CS8, false}, {"4800,n,8,2", 0, CS8, true},
+                                                            {"4800,e,8,1", PARENB, CS8, false}, {"1200,o,8,1", PARENB | PARODD, CS8, false}}) {
+        Pty radio;
+        QtSerialDevice device;
+        RadioPort port(device, [&](int) { return radio.slavePath.toStdString(); });
+        ASSERT_TRUE(port.setSettings(settings));
+        lineCalls.clear();
+        port.open();
+        int asked = -1, sizes = 0;
+        bool stops = false, dtr = false;
+        for (const auto& [request, bits] : lineCalls) {
+            if (request == 0 && asked < 0 && (bits & PARENB))
+                asked = bits & (PARENB | PARODD);
+            sizes |= request == 0 && (bits & CSIZE) == size;
+            stops |= request == 0 && (bits & CSTOPB);
+            EXPECT_FALSE(request != TIOCMBIC && request != 0 && (bits & TIOCM_RTS)) << settings << ": RTS raised";
+            dtr |= request == TIOCMBIS && (bits & TIOCM_DTR);
+        }
+        EXPECT_TRUE(dtr) << settings;
+        EXPECT_EQ(std::max(asked, 0), parity) << settings;
+        EXPECT_TRUE(parity || (sizes && stops == twoStops)) << settings; // past a refused parity nothing more is asked
+    }
+}
+
+// Frames reach the radio whole and its replies are read; a line that stops
+// taking bytes sends every frame handed over whole once it drains, refuses a
+// transmit meanwhile, and ends on a receive with the stale frames thrown
+// away; closing lets what is queued out first.
+TEST(SerialLine, FramesGoOutWholeAndTheLineEndsOnTheLastReceive)
+{
+    Pty radio;
+    QtSerialDevice device;
+    RadioPort port(device, [&](int) { return radio.slavePath.toStdString(); });
+    ASSERT_TRUE(port.open());
+    ASSERT_TRUE(port.writeFrame(kTransmitFrame, false) && port.writeFrame(kReceiveFrame, true));
+    EXPECT_EQ(framesOf(radio.read(14)), "T R");
+    for (int i = 0; i < 8; ++i)
+        radio.write(QByteArray(1000, '\xFB'));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return radio.unread() == 0; }, 2000)) << radio.unread() << " bytes unread";
+
+    const auto fill = [&](bool alternate) {
+        int handed = 0;
+        for (; device.bytesQueued() == 0 && handed < 100000; ++handed)
+            EXPECT_TRUE(port.writeFrame(alternate && handed % 2 ? kReceiveFrame : kTransmitFrame, false));
+        return handed;
+    };
+    const int handed = fill(true);
+    EXPECT_FALSE(port.writeFrame(kTransmitFrame, false)) << "a transmit is never sent late";
+    QByteArray wire;
+    QTest::qWaitFor([&] { wire += radio.read(0, 0); return device.bytesQueued() == 0; }, 3000);
+    wire += radio.read(0, 0);
+    EXPECT_EQ(wire.size(), handed * 7) << "a frame was cut or lost";
+    EXPECT_EQ(wire.right(7), bytesOf(handed % 2 ? kTransmitFrame : kReceiveFrame));
+
+    const int stale = fill(false);
+    ASSERT_TRUE(port.writeFrame(kReceiveFrame, true));
+    wire = radio.read(1 << 30, 1000);
+    EXPECT_TRUE(wire.endsWith(bytesOf(kReceiveFrame)));
+    EXPECT_LT(wire.size(), stale * 7) << "stale frames were not thrown away";
+
+    fill(false);
+    ASSERT_TRUE(port.writeFrame(kReceiveFrame, true));
+    std::thread reader([&] {
+        for (int i = 0; i < 200 && !wire.endsWith(bytesOf(kReceiveFrame)); ++i, QThread::msleep(5))
+            wire += radio.read(0, 0);
+    });
+    wire.clear();
+    port.close();
+    reader.join();
+    EXPECT_TRUE(wire.endsWith(bytesOf(kReceiveFrame))) << "the receive queued at close was lost";
+}
+
+TEST(SerialLine, OpenFailuresSayWhyAndAVanishedRadioClosesThePort)
+{
+    QtSerialDevice device, other;
+    auto radio = std::make_unique<Pty>();
+    const std::string busy = radio->slavePath.toStdString();
+    RadioPort holder(other, [&](int) { return busy; });
+    ASSERT_TRUE(holder.open());
+    for (const auto& [path, reason] : {std::pair{std::string("/dev/does-not-exist-torvak"), "no such device"}, {busy, "busy"},
+                                       {QCoreApplication::applicationFilePath().toStdString(), "not a serial device"},
+                                       {std::string("/dev/null"), "not a serial device"}}) {
+        RadioPort port(device, [&](int) { return path; });
+        const Status s = port.open();
+        EXPECT_TRUE(s.reason().find(reason) != std::string::npos && !port.isOpen()) << path << ": " << s.reason();
+    }
+    QSignalSpy lost(&other, &QtSerialDevice::lost);
+    radio->hangUp();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !holder.isOpen(); }, 3000));
+    EXPECT_EQ(lost.count(), 1);
+    const auto cpu = [] {
+        rusage u {};
+        getrusage(RUSAGE_SELF, &u);
+        return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    };
+    const double before = cpu();
+    QTest::qWait(1000);
+    EXPECT_LT(cpu() - before, 0.5) << "spinning on the hung-up line";
+    EXPECT_EQ(holder.writeFrame(kTransmitFrame, false).reason(), "the radio port is not open");
+}

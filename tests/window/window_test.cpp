@@ -1,0 +1,327 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The window as the operator and the host use it: a real settings file in a
+// private XDG_CONFIG_HOME, the host on the real socket, and a pty as the radio
+// on COM1 through a link that can be unplugged and plugged back (COM2 and
+// COM4 are never there).
+#include "platform/message_box.h"
+#include "platform/qt_settings_store.h"
+#include "support/fakes.h"
+#include "support/helpers.h"
+#include "ui/form1.h"
+#include "ui/lamp.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <termios.h>
+#include <unistd.h>
+
+using namespace torvak;
+using namespace torvak::test;
+
+namespace {
+
+struct Window : ::testing::Test {
+    Sandbox sandbox;
+    QString device = sandbox.path(QStringLiteral("radio")), none = sandbox.path(QStringLiteral("none"));
+    std::unique_ptr<Pty> radio;
+    std::unique_ptr<QtSettingsStore> store;
+    RecordingBox messages;
+    HostLink link;
+    std::unique_ptr<Form1> form;
+    int host = -1;
+
+    Window() { plug(); }
+    ~Window() override { ::close(host); }
+    QByteArray devices() const { return "[Devices]\nCOM1=" + device.toUtf8() + "\nCOM2=" + none.toUtf8() + "\nCOM4=" + none.toUtf8() + "\n"; }
+    void plug()
+    {
+        radio = std::make_unique<Pty>();
+        ::unlink(QFile::encodeName(device).constData());
+        EXPECT_EQ(::symlink(QFile::encodeName(radio->slavePath).constData(), QFile::encodeName(device).constData()), 0);
+    }
+    void unplug()
+    {
+        radio.reset();
+        ::unlink(QFile::encodeName(device).constData());
+    }
+    void start(const QByteArray& settings, MessageBox* box = nullptr) // as the program does
+    {
+        form.reset();
+        link.removeHook();
+        sandbox.writeSettings(settings);
+        store = std::make_unique<QtSettingsStore>();
+        form = std::make_unique<Form1>(*store, box ? *box : messages, link);
+        ASSERT_EQ(form->load(), Form1::Start::Loaded);
+        form->show();
+        ::close(host);
+        host = connectUnix(sandbox.socketPath());
+    }
+    void send(std::initializer_list<HostCommand> commands) const
+    {
+        const QByteArray bytes = records(commands);
+        EXPECT_EQ(::write(host, bytes.constData(), bytes.size()), bytes.size());
+    }
+    template <typename T = QWidget>
+    T* child(const char* name) const { return form->findChild<T*>(QLatin1String(name)); }
+    Lamp* lamp() const { return child<Lamp>("Shape1"); }
+    bool red() const { return lamp()->fillColour() == kTransmitRed; }
+    void click(const char* name) const { QTest::mouseClick(child(name), Qt::LeftButton, {}, child(name)->rect().center()); }
+    void leaveBox(Qt::FocusReason reason) const
+    {
+        QFocusEvent out(QEvent::FocusOut, reason);
+        QCoreApplication::sendEvent(child("Text1"), &out);
+    }
+    QString wmState() const // what the window manager says of the window
+    {
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"), {"-id", QString::number(form->windowHandle()->winId()), "_NET_WM_STATE", "WM_STATE"});
+        xprop.waitForFinished(3000);
+        return QString::fromUtf8(xprop.readAllStandardOutput());
+    }
+    bool shows(bool iconic, bool above) const
+    {
+        return QTest::qWaitFor([&] {
+            const QString s = wmState();
+            return s.contains("Iconic") == iconic && s.contains("Normal") == !iconic && s.contains("_NET_WM_STATE_ABOVE") == above;
+        }, 3000);
+    }
+};
+
+} // namespace
+
+TEST_F(Window, LampAndHostKeyTheRadioAndAFailedFrameLeavesTheLamp)
+{
+    start(devices());
+    EXPECT_EQ(radio->read(1, 100), QByteArray()) << "start-up sends nothing";
+    EXPECT_EQ(lamp()->accessibleName() + lamp()->accessibleDescription(), QStringLiteral("PTT lampReceive"));
+    click("Label3");
+    EXPECT_EQ(framesOf(radio->read(7)), "T");
+    EXPECT_EQ(lamp()->accessibleDescription(), QStringLiteral("Transmit"));
+    // A double-click is one click: press, release, double-click, release.
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                                    QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(child("Label3"), &event);
+    }
+    EXPECT_EQ(framesOf(radio->read(8, 300)), "R");
+    send({{0, 2}, {2, 1}, {-1, 0}, {0, 0}, {0, 1}}); // ignored pairs write nothing
+    EXPECT_EQ(framesOf(radio->read(14)), "R T");
+
+    // Unplugged while transmitting: the receive waits, the lamp stays red and
+    // says why; plugged back, the port reopens by itself and the receive goes.
+    unplug();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lamp()->showsFault(); }, 3000));
+    send({{0, 0}});
+    QTest::qWait(100);
+    EXPECT_TRUE(red());
+    EXPECT_TRUE(child("Label3")->toolTip().contains("not open")) << qPrintable(child("Label3")->toolTip());
+    EXPECT_TRUE(lamp()->accessibleDescription().startsWith("Transmit. ")) << qPrintable(lamp()->accessibleDescription());
+    EXPECT_TRUE(messages.shown.empty()) << "no modal box per failed command";
+    plug();
+    EXPECT_EQ(framesOf(radio->read(7)), "R");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !red() && !lamp()->showsFault(); }, 1000));
+    send({{0, 1}}); // plugged back before the program noticed the hang-up
+    EXPECT_EQ(framesOf(radio->read(7)), "T");
+    unplug();
+    plug();
+    send({{0, 0}});
+    EXPECT_EQ(framesOf(radio->read(7)), "R");
+
+    send({{0, 1}, {1, 1}}); // the close command: no frame, and the link goes
+    EXPECT_EQ(framesOf(radio->read(7)), "T");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }, 2000));
+    EXPECT_FALSE(QFile::exists(sandbox.socketPath()));
+    EXPECT_EQ(radio->read(1, 200), QByteArray());
+}
+
+// What start-up makes of the settings file: the controls, the port (which
+// radio a transmit reaches, at what speed) and the lamp; the file is never written.
+TEST_F(Window, TheStartUpTable)
+{
+    Pty com3;
+    struct Case {
+        QByteArray com, win;
+        int listPosition;
+        const char* box;
+        Pty* keyed;
+        unsigned speed;
+        bool fault;
+        Qt::CheckState top;
+    };
+    for (const Case& c : {Case{"", "", 0, "9600,n,8,1", radio.get(), B9600, false, Qt::Unchecked},
+                          Case{"ComPort=3\n", "Top=1\n", 2, "9600,n,8,1", &com3, B9600, false, Qt::Checked},
+                          Case{"ComPort=2.5\nSettings=\"4800,n,8,2\"\n", "", 2, "4800,n,8,2", nullptr, 0, true, Qt::Unchecked},
+                          Case{"ComPort=3.5\n", "", 2, "9600,n,8,1", nullptr, 0, true, Qt::Unchecked},
+                          Case{"ComPort=x\nSettings=48x\n", "Top=2\n", -1, "48x", radio.get(), B9600, true, Qt::PartiallyChecked},
+                          Case{"ComPort=0\n", "Min=x\n", -1, "9600,n,8,1", radio.get(), B9600, false, Qt::Unchecked},
+                          Case{"Settings=4800,n,8,2\n", "", 0, "4800,n,8,2", radio.get(), B4800, false, Qt::Unchecked}}) {
+        SCOPED_TRACE(c.com.constData());
+        const QByteArray text = devices() + "COM3=" + com3.slavePath.toUtf8() + "\n[Com]\n" + c.com + "[Win]\n" + c.win;
+        start(text);
+        EXPECT_EQ(child<QComboBox>("Combo1")->currentIndex(), c.listPosition);
+        EXPECT_EQ(child<QLineEdit>("Text1")->text(), QLatin1String(c.box));
+        EXPECT_EQ(child<QCheckBox>("Check2")->checkState(), c.top);
+        EXPECT_EQ(bool(form->windowFlags() & Qt::WindowStaysOnTopHint), c.top == Qt::Checked);
+        EXPECT_EQ(form->size(), QSize(79, 107));
+        EXPECT_EQ(lamp()->showsFault(), c.fault) << qPrintable(child("Label3")->toolTip());
+        EXPECT_EQ(child("Label3")->geometry(), lamp()->geometry());
+        for (const char* option : {"Combo1", "Text1", "Check1", "Check2"})
+            EXPECT_FALSE(child(option)->isVisible() || child(option)->isEnabled()) << option << " while collapsed";
+        form->ptt(0, 1);
+        for (Pty* pty : {radio.get(), &com3})
+            EXPECT_EQ(framesOf(pty->read(7, pty == c.keyed ? 2000 : 50)), pty == c.keyed ? "T" : "");
+        EXPECT_TRUE(!c.keyed || c.keyed->lineSpeed() == c.speed);
+        EXPECT_EQ(sandbox.readSettings(), text);
+        EXPECT_TRUE(messages.shown.empty());
+    }
+    EXPECT_EQ(child<QComboBox>("Combo1")->itemData(0, Qt::ToolTipRole).toString(), "COM1 opens " + device);
+    EXPECT_EQ(child<QComboBox>("Combo1")->itemData(1, Qt::ToolTipRole).toString(), "COM2 opens " + none + ", which is not there now");
+}
+
+// Choosing a port and typing settings reconfigure the port at once and store
+// the choice; leaving the box for another control (not the window losing
+// activation) checks what was stored; an option not stored is said.
+TEST_F(Window, TheOptionsReconfigureThePort)
+{
+    Pty com3;
+    start(devices() + "COM3=" + com3.slavePath.toUtf8() + "\n");
+    click("Command1");
+    EXPECT_EQ(child<QPushButton>("Command1")->text(), QStringLiteral("&Less<<"));
+    EXPECT_GE(form->width(), 257);
+    auto* list = child<QComboBox>("Combo1");
+    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down})
+        QTest::keyClick(list, key);
+    EXPECT_EQ(sandbox.stored("ComPort"), "3");
+    EXPECT_EQ(messages.shown, std::vector<std::string>{"Com port error"}) << "COM2 on the way is not there";
+    form->ptt(0, 1);
+    EXPECT_EQ(framesOf(com3.read(7)), "T");
+    EXPECT_EQ(radio->read(1, 100), QByteArray()) << "COM1 was closed";
+    for (const Qt::Key key : {Qt::Key_Up, Qt::Key_Up})
+        QTest::keyClick(list, key);
+    messages.shown.clear();
+
+    auto* box = child<QLineEdit>("Text1");
+    for (const char* typed : {"4800,n,8,1", "48x"}) {
+        box->selectAll();
+        QTest::keyClicks(box, QLatin1String(typed));
+    }
+    EXPECT_EQ(sandbox.stored("Settings"), "48x");
+    EXPECT_TRUE(messages.shown.empty()) << "no message while typing";
+    for (const Qt::FocusReason reason : {Qt::ActiveWindowFocusReason, Qt::PopupFocusReason, Qt::TabFocusReason})
+        leaveBox(reason);
+    EXPECT_EQ(messages.shown, std::vector<std::string>{"Invalid comport settings"});
+    form->ptt(0, 0);
+    EXPECT_EQ(framesOf(radio->read(7)), "R") << "the port reopened";
+    EXPECT_EQ(radio->lineSpeed(), B4800) << "on the last settings it took";
+
+    QFile::remove(sandbox.settingsPath());
+    QDir().mkdir(sandbox.settingsPath());
+    child<QCheckBox>("Check1")->click();
+    EXPECT_TRUE(messages.shown.back().starts_with("The option was not saved")) << messages.shown.back();
+}
+
+// The real box has one OK button; while it is up the port is closed, and a
+// host's receive waits for the sequence to reopen it.
+TEST_F(Window, TheRealMessageBoxAndAReceiveWhileItIsUp)
+{
+    QtMessageBox realBox;
+    start(devices() + "[Com]\nSettings=48x\n", &realBox);
+    realBox.setParent(form.get());
+    send({{0, 1}});
+    ASSERT_EQ(framesOf(radio->read(7)), "T");
+    bool seen = false;
+    QTimer::singleShot(100, [&] {
+        auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(shown->text() + shown->windowTitle(), QStringLiteral("Invalid comport settingstorvak-ptt"));
+        EXPECT_EQ(shown->standardButtons(), QMessageBox::Ok);
+        send({{0, 0}});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return lamp()->showsFault(); }, 2000) && red());
+        seen = true;
+        shown->button(QMessageBox::Ok)->click();
+    });
+    leaveBox(Qt::TabFocusReason);
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(framesOf(radio->read(7)), "R");
+    EXPECT_FALSE(red());
+}
+
+// At a 14-point desktop font every caption fits its control and the window
+// grows. scripts/screenshot takes its pictures here.
+TEST_F(Window, NoCaptionIsClippedAtALargerFont)
+{
+    const QFont desktop = QApplication::font();
+    QApplication::setFont(QFont(desktop.family(), 14));
+    start(devices());
+    const QString shots = qEnvironmentVariable("TORVAK_SHOTS");
+    form->grab().save(shots.isEmpty() ? QString() : shots + "/14pt-collapsed.png");
+    click("Command1");
+    form->grab().save(shots.isEmpty() ? QString() : shots + "/14pt-expanded.png");
+    for (const char* name : {"Label1", "Combo1", "Label2", "Text1", "Check1", "Check2", "Command1"}) {
+        QWidget* w = child(name);
+        const int text = w->fontMetrics().horizontalAdvance(w->property("text").toString().remove(u'&'));
+        EXPECT_TRUE(w->width() >= std::max(text, w->sizeHint().width() * bool(qobject_cast<QComboBox*>(w) || qobject_cast<QCheckBox*>(w)))
+                    && w->height() >= w->fontMetrics().height() && form->rect().contains(w->geometry())) << name << " is clipped";
+    }
+    EXPECT_TRUE(child("Label1")->geometry().bottom() <= child("Combo1")->y() && form->height() > 107);
+    QApplication::setFont(desktop);
+}
+
+// Focus, access keys, the wheel, Top and Run Minimized, as a real window
+// manager sees them (scripts/with-x).
+TEST_F(Window, UnderAWindowManager)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        if (qEnvironmentVariableIsSet("TORVAK_EXPECT_WM"))
+            FAIL() << "scripts/with-x promised an X server, but Qt runs on " << qPrintable(QGuiApplication::platformName());
+        GTEST_SKIP() << "needs an X server with a window manager (scripts/with-x)";
+    }
+    start(devices());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    const WId id = form->windowHandle()->winId();
+    const QPoint where = form->pos();
+    for (const Qt::Key key : {Qt::Key_N, Qt::Key_T, Qt::Key_P, Qt::Key_S, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab})
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : form.get(), key,
+                        key == Qt::Key_Tab ? Qt::NoModifier : Qt::AltModifier);
+    EXPECT_EQ(sandbox.readSettings(), devices()) << "collapsed options took a key";
+    QTest::keyClick(form.get(), Qt::Key_M, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return child("Combo1")->isEnabled(); }, 1000)) << "More>> by its access key";
+    auto* list = child<QComboBox>("Combo1");
+    const auto wheel = [list] {
+        QWheelEvent down(QPointF(5, 5), list->mapToGlobal(QPointF(5, 5)), {}, QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(list, &down);
+    };
+    wheel();
+    EXPECT_EQ(list->currentIndex(), 0) << "the wheel crossed an unfocused list";
+    QTest::keyClick(form.get(), Qt::Key_P, Qt::AltModifier);
+    ASSERT_TRUE(list->hasFocus()) << "Com Port by its access key";
+    wheel();
+    EXPECT_EQ(sandbox.stored("ComPort"), "2");
+
+    child<QCheckBox>("Check2")->click();
+    EXPECT_TRUE(shows(false, true)) << qPrintable(wmState());
+    child<QCheckBox>("Check2")->click();
+    child<QCheckBox>("Check1")->click();
+    QTest::qWait(200);
+    EXPECT_TRUE(shows(false, false)) << "Run Minimized waits for the next start";
+    EXPECT_EQ(sandbox.stored("Top") + sandbox.stored("Min"), "01");
+    EXPECT_EQ(form->windowHandle()->winId(), id) << "the live window, not a new one";
+    EXPECT_EQ(form->pos(), where) << "not moved";
+    click("Command1");
+    EXPECT_EQ(form->width(), 79) << "back to exactly the collapsed width";
+    for (const auto& [win, iconic, above] : {std::tuple{"Min=1\nTop=0\n", true, false}, {"Min=0\nTop=1\n", false, true}, {"Min=1\nTop=1\n", true, true}}) {
+        start(devices() + "[Win]\n" + win);
+        EXPECT_TRUE(shows(iconic, above)) << win << qPrintable(wmState());
+    }
+}
