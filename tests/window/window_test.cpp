@@ -215,8 +215,8 @@ TEST_F(Window, TheOptionsReconfigureThePort)
     for (const char* typed : {"4800,n,8,1", "48x"}) {
         box->selectAll();
         QTest::keyClicks(box, QLatin1String(typed));
+        EXPECT_EQ(sandbox.stored("Settings"), typed[2] == 'x' ? "48x" : "\"4800,n,8,1\"") << "a text with commas is quoted";
     }
-    EXPECT_EQ(sandbox.stored("Settings"), "48x");
     EXPECT_TRUE(messages.shown.empty()) << "no message while typing";
     for (const Qt::FocusReason reason : {Qt::ActiveWindowFocusReason, Qt::PopupFocusReason, Qt::TabFocusReason})
         leaveBox(reason);
@@ -225,6 +225,9 @@ TEST_F(Window, TheOptionsReconfigureThePort)
     EXPECT_EQ(framesOf(radio->read(7)), "R") << "the port reopened";
     EXPECT_EQ(radio->lineSpeed(), B4800) << "on the last settings it took";
 
+    sandbox.writeSettings(QByteArray("\x00\xff[[[=\n=\n[Com\nComPort=4\n\x01\x02", 26)); // damaged: still written
+    child<QCheckBox>("Check2")->click();
+    EXPECT_EQ(sandbox.stored("Top"), "1");
     QFile::remove(sandbox.settingsPath());
     QDir().mkdir(sandbox.settingsPath());
     child<QCheckBox>("Check1")->click();
