@@ -258,6 +258,21 @@ TEST_F(Window, TheRealMessageBoxAndAReceiveWhileItIsUp)
     EXPECT_TRUE(seen);
     EXPECT_EQ(framesOf(radio->read(7)), "R");
     EXPECT_FALSE(red());
+
+    // The radio coming back while the box is up is left to the sequence: the
+    // port stays closed until OK, and a transmit meanwhile is dropped.
+    unplug();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lamp()->showsFault(); }, 3000));
+    QTimer::singleShot(100, [&] {
+        plug();
+        QTest::qWait(200);
+        send({{0, 1}});
+        EXPECT_EQ(radio->read(1, 200), QByteArray()) << "the port opened behind the sequence's back";
+        qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->button(QMessageBox::Ok)->click();
+    });
+    leaveBox(Qt::TabFocusReason);
+    send({{0, 0}});
+    EXPECT_EQ(framesOf(radio->read(7)), "R");
 }
 
 // At a 14-point desktop font every caption fits its control and the window
