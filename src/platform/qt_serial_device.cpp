@@ -5,7 +5,7 @@
 #include "port/radio_port.h"
 
 #include <QDeadlineTimer>
-#include <QFileInfo>
+#include <QFile>
 
 #include <cerrno>
 #include <cstring>
@@ -69,10 +69,10 @@ QtSerialDevice::QtSerialDevice(QObject* parent)
 Status QtSerialDevice::open(const std::string& path, const LineSettings& settings)
 {
     const QString name = QString::fromStdString(path);
-    if (name.isEmpty() || !QFileInfo::exists(name))
-        return Status::failure("no such device");
     struct stat st {};
-    if (::stat(QFile::encodeName(name).constData(), &st) == 0 && !S_ISCHR(st.st_mode))
+    if (path.empty() || ::stat(path.c_str(), &st) != 0)
+        return Status::failure("no such device");
+    if (!S_ISCHR(st.st_mode))
         return Status::failure("not a serial device");
     port_.setPortName(name);
     if (!port_.open(QIODevice::ReadWrite))

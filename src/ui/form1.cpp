@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 namespace torvak {
 
@@ -220,11 +221,9 @@ void Form1::showOptions(bool shown)
     // The four options, in this order, are enabled only while open. The panel
     // is clipped away by the narrow window, and gone for the keyboard and for
     // screen readers too; its controls stay where they are.
-    for (QWidget* w : {static_cast<QWidget*>(Combo1), static_cast<QWidget*>(Text1), static_cast<QWidget*>(Check1),
-                       static_cast<QWidget*>(Check2)})
+    for (QWidget* w : std::initializer_list<QWidget*>{Combo1, Text1, Check1, Check2})
         w->setEnabled(shown);
-    for (QWidget* w : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Combo1), static_cast<QWidget*>(Label2),
-                       static_cast<QWidget*>(Text1), static_cast<QWidget*>(Check1), static_cast<QWidget*>(Check2)})
+    for (QWidget* w : std::initializer_list<QWidget*>{Label1, Combo1, Label2, Text1, Check1, Check2})
         w->setVisible(shown);
 }
 
