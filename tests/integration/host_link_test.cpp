@@ -9,7 +9,6 @@
 
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 using namespace torvak;
@@ -84,13 +83,7 @@ TEST(HostLink, TheSocketPathAndRuntimeDirectoryTable)
     const auto chmodTo = [](mode_t mode) { return [mode](const QByteArray& path) { ::chmod(path.left(path.lastIndexOf('/')).constData(), mode); }; };
     const std::tuple<const char*, std::function<void(const QByteArray&)>, Hook> cases[] = {
         {"", [](const QByteArray&) {}, Hook::Installed},
-        {"", [](const QByteArray& path) { // a stale socket
-             sockaddr_un addr {AF_UNIX, {}};
-             std::strcpy(addr.sun_path, path.constData());
-             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-             ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-             ::close(fd);
-         }, Hook::Installed},
+        {"", [](const QByteArray& path) { connectUnix(QFile::decodeName(path), 0, ::bind); }, Hook::Installed}, // a stale socket
         {"is a regular file", [](const QByteArray& path) { QFile(QFile::decodeName(path)).open(QIODevice::WriteOnly); }, Hook::Failed},
         {"is a FIFO", [](const QByteArray& path) { ::mkfifo(path.constData(), 0600); }, Hook::Failed},
         {"open to other users", chmodTo(0777), Hook::Failed},

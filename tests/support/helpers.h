@@ -5,11 +5,23 @@
 // pseudo-terminal as the radio, host connections, and the built programs.
 #include "core/host_command.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
+#include <fcntl.h>
+#include <ostream>
+#include <pty.h>
 #include <string>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; } // for failures
 
 namespace torvak::test {
 
@@ -17,66 +29,194 @@ namespace torvak::test {
 struct Sandbox {
     QTemporaryDir dir;
     QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR"), oldConfig = qgetenv("XDG_CONFIG_HOME");
-    Sandbox();
-    ~Sandbox();
+    Sandbox()
+    {
+        QDir(path({})).mkpath(QStringLiteral("config"));
+        QDir(path({})).mkdir(QStringLiteral("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path(QStringLiteral("run"))));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(path(QStringLiteral("config"))));
+    }
+    ~Sandbox()
+    {
+        qputenv("XDG_RUNTIME_DIR", oldRuntime);
+        qputenv("XDG_CONFIG_HOME", oldConfig);
+    }
     QString path(const QString& name) const { return dir.filePath(name); }
     QString socketPath() const { return path(QStringLiteral("run/TORVAKFUNC")); }
     QString settingsPath() const { return path(QStringLiteral("config/VARN.conf")); }
-    void writeSettings(const QByteArray& text) const;
-    QByteArray readSettings() const;
-    QByteArray stored(const char* key) const; // the text after "key=", or nothing
+    void writeSettings(const QByteArray& text) const
+    {
+        QFile f(settingsPath());
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text) != text.size())
+            qFatal("cannot write the test settings file");
+    }
+    QByteArray readSettings() const
+    {
+        QFile f(settingsPath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    QByteArray stored(const char* key) const // the text after "key=", or nothing
+    {
+        for (const QByteArray& line : readSettings().split('\n'))
+            if (line.startsWith(QByteArray(key) + '='))
+                return line.mid(qstrlen(key) + 1);
+        return {};
+    }
 };
 
 // A pseudo-terminal standing in for the radio's line: the program opens the
-// slave path; the test reads and writes the master.
+// slave path; the test reads and writes the master. The slave is held so the
+// line stays up between opens.
 struct Pty {
-    int master = -1, slave = -1; // the slave is held so the line stays up between opens
+    int master = -1, slave = -1;
     QString slavePath;
-    Pty();
+    Pty()
+    {
+        char name[256] = {};
+        termios raw {};
+        cfmakeraw(&raw);
+        if (::openpty(&master, &slave, name, &raw, nullptr) != 0)
+            qFatal("openpty failed");
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        slavePath = QString::fromLocal8Bit(name);
+    }
     ~Pty() { hangUp(); }
-    // What the program wrote: waits up to timeoutMs for at least atLeast bytes.
-    QByteArray read(int atLeast = 1, int timeoutMs = 2000);
-    void write(const QByteArray& bytes) const;
-    int unread() const; // what the radio sent that nobody has read yet
-    unsigned lineSpeed() const;
-    void hangUp(); // the radio disappears
+    QByteArray read(int atLeast = 1, int timeoutMs = 2000) // what the program wrote, once there are atLeast bytes
+    {
+        QByteArray got;
+        const auto take = [&] {
+            char buf[4096];
+            for (ssize_t n; master >= 0 && (n = ::read(master, buf, sizeof buf)) > 0;)
+                got.append(buf, n);
+            return got.size() >= atLeast;
+        };
+        if (!take())
+            QTest::qWaitFor(take, timeoutMs);
+        return got;
+    }
+    void write(const QByteArray& bytes) const
+    {
+        if (::write(master, bytes.constData(), bytes.size()) != bytes.size())
+            qWarning("short write to the pty master");
+    }
+    int unread() const // what the radio sent that nobody has read yet
+    {
+        int n = -1;
+        ::ioctl(slave, FIONREAD, &n);
+        return n;
+    }
+    unsigned lineSpeed() const
+    {
+        termios t {};
+        ::tcgetattr(master, &t); // a pty master reads its slave's settings
+        return cfgetospeed(&t);
+    }
+    void hangUp() // the radio disappears
+    {
+        for (int* fd : {&slave, &master})
+            if (*fd >= 0)
+                ::close(std::exchange(*fd, -1));
+    }
 };
 
 // A host program's end of the link: -1 when nobody takes the connection.
-int connectUnix(const QString& path, int socketFlags = 0);
-QByteArray records(std::initializer_list<HostCommand> commands);
+// Binding instead leaves the socket a program that died leaves behind.
+inline int connectUnix(const QString& path, int socketFlags = 0, decltype(::connect)* how = ::connect)
+{
+    sockaddr_un addr {AF_UNIX, {}};
+    const QByteArray native = QFile::encodeName(path).left(sizeof addr.sun_path - 1);
+    std::memcpy(addr.sun_path, native.constData(), native.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | socketFlags, 0);
+    if (how(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && how == ::connect)
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
+inline QByteArray records(std::initializer_list<HostCommand> commands)
+{
+    QByteArray out;
+    for (const HostCommand& c : commands)
+        out.append(reinterpret_cast<const char*>(encodeRecord(c).data()), kRecordSize);
+    return out;
+}
+
 // The PTT frames on a wire as "T R ...", as a CI-V radio takes them: a frame
 // cut short by the next preamble is dropped, anything else shows as "?".
-std::string framesOf(const QByteArray& wire);
+inline std::string framesOf(const QByteArray& wire)
+{
+    const QByteArray tx("\xFE\xFE\x04\xE0\x16\x01\xFD", 7), rx("\xFE\xFE\x04\xE0\x16\x02\xFD", 7);
+    std::string out;
+    for (qsizetype at = wire.indexOf("\xFE\xFE"); at >= 0; at = wire.indexOf("\xFE\xFE", at + 2))
+        if (const QByteArray f = wire.mid(at, 7); !f.mid(2).contains('\xFE'))
+            out += std::string(out.empty() ? "" : " ") + (f == tx ? "T" : f == rx ? "R" : "?");
+    return out;
+}
 
-QString bin(const char* name); // the programs built beside the tests
+inline QString bin(const char* name) { return QCoreApplication::applicationDirPath() + u'/' + QLatin1String(name); }
 
 // The simulated radio on a link: every line it prints after its device path.
 struct Radio {
     QProcess process;
     QStringList lines;
-    explicit Radio(const QString& link);
-    ~Radio();
-    QStringList waitLines(int count, int timeoutMs = 3000);
+    explicit Radio(const QString& link)
+    {
+        process.start(bin("radio-sim"), {QStringLiteral("--link"), link});
+        waitLines(1);
+        lines.clear();
+    }
+    ~Radio()
+    {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+    QStringList waitLines(int count, int timeoutMs = 3000)
+    {
+        QTest::qWaitFor([&] {
+            for (process.waitForReadyRead(5); process.canReadLine();)
+                lines << QString::fromUtf8(process.readLine()).trimmed();
+            return lines.size() >= count;
+        }, timeoutMs);
+        return lines;
+    }
 };
 
 // torvak-ptt on the offscreen platform, run by command (such as prlimit) if given.
 struct Program {
     QProcess process;
     QByteArray err;
-    explicit Program(const Sandbox& sandbox, QStringList command = {}, bool waitForLink = true);
-    ~Program();
+    explicit Program(const Sandbox& sandbox, QStringList command = {}, bool waitForLink = true)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("TORVAK_PTT_NO_DIALOGS"), QStringLiteral("1"));
+        process.setProcessEnvironment(env);
+        command << bin("torvak-ptt");
+        process.start(command.takeFirst(), command);
+        if (waitForLink && !QTest::qWaitFor([&] { return QFile::exists(sandbox.socketPath()); }, 5000))
+            qWarning("torvak-ptt made no socket: %s", stderrText().constData());
+    }
+    ~Program()
+    {
+        process.kill();
+        process.waitForFinished(3000);
+    }
     QByteArray stderrText() { return err += process.readAllStandardError(); }
     bool says(const char* text) { return QTest::qWaitFor([&] { return stderrText().contains(text); }, 3000); }
-    bool endsWithZero();
+    bool endsWithZero() { return process.waitForFinished(5000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0; }
 };
 
-int torvakfunc(const QStringList& args, QString* err = nullptr); // its exit code, -1 if it hung
+inline int torvakfunc(const QStringList& args, QString* err = nullptr) // its exit code, -1 if it hung
+{
+    QProcess p;
+    p.start(bin("torvakfunc"), args);
+    p.waitForFinished(5000);
+    if (err)
+        *err = QString::fromUtf8(p.readAllStandardError());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
 
 // Settings that put COM1 on the link "radio" in the sandbox.
-inline QByteArray devicesFor(const Sandbox& sandbox)
-{
-    return "[Devices]\nCOM1=" + sandbox.path(QStringLiteral("radio")).toUtf8() + "\n";
-}
+inline QByteArray devicesFor(const Sandbox& sandbox) { return "[Devices]\nCOM1=" + sandbox.path(QStringLiteral("radio")).toUtf8() + "\n"; }
 
 } // namespace torvak::test
