@@ -55,12 +55,6 @@ TEST(HostLink, RecordsArriveWholeOnceAndInReadOrder)
     }
     ASSERT_TRUE(got.reach(4));
     EXPECT_EQ(got, (std::vector<HostCommand>{{0, 1}, {0, 100}, {0, 0}, {7, -9}}));
-    for (int round = 0; round < 20; ++round) { // a burst, then a receive on another connection: it comes last
-        send(a, records({{0, 1}, {0, 0}, {0, 1}, {0, 0}, {0, 1}}));
-        send(b, records({{0, 0}}));
-        ASSERT_TRUE(got.reach(10 + 6 * round));
-        ASSERT_EQ(got.back(), (HostCommand{0, 0})) << "round " << round;
-    }
     got.clear();
     send(a, records({{0, 1}, {7, 7}}).left(13));
     ::close(a);

@@ -91,7 +91,7 @@ struct Pty {
             return got.size() >= atLeast;
         };
         if (!take())
-            QTest::qWaitFor(take, timeoutMs);
+            (void)QTest::qWaitFor(take, timeoutMs); // the caller checks what came
         return got;
     }
     void write(const QByteArray& bytes) const
@@ -170,9 +170,9 @@ struct Radio {
         process.terminate();
         process.waitForFinished(3000);
     }
-    QStringList waitLines(int count, int timeoutMs = 3000)
+    QStringList waitLines(int count, int timeoutMs = 3000) // the caller checks what came
     {
-        QTest::qWaitFor([&] {
+        (void)QTest::qWaitFor([&] {
             for (process.waitForReadyRead(5); process.canReadLine();)
                 lines << QString::fromUtf8(process.readLine()).trimmed();
             return lines.size() >= count;
