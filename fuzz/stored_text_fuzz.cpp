@@ -3,8 +3,9 @@
 // line settings, what is accepted is a usable line and reads back the same,
 // and the port keeps its settings when it refuses one; as a stored number,
 // readings stay in 16 bits rounded halves to even, and the port takes only
-// 1 to 16.
+// 1 to 16; as a device mapping, it names an absolute path or nothing.
 #include "../tests/support/fakes.h"
+#include "port/device_map.h"
 #include "port/radio_port.h"
 #include "settings/options.h"
 
@@ -39,10 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(parseLineSettings(canonical) == parsed, "accepted settings do not read back");
     }
     test::MemoryStore store;
-    for (const char* key : {"Com/ComPort", "Win/Min", "Win/Top", "Com/Settings"})
+    for (const char* key : {"Com/ComPort", "Win/Min", "Win/Top", "Com/Settings", "Devices/COM1"})
         store.values[key] = text;
     test::FakeDevice device;
-    RadioPort port(device, [&](int n) { return options::devicePath(store, n); });
+    RadioPort port(device);
+    const Checked<std::string> mapped = deviceFor(store, 1);
+    check(mapped.status ? mapped.value.front() == '/' : mapped.value.empty(), "a mapping that is not an absolute path");
     const Status set = port.setSettings(options::lineSettings(store));
     check(set.ok() == parseLineSettings(text).has_value(), "the port and the parser disagree");
     check(port.settings() == (set ? text : "9600,n,8,1"), "a refused text changed the settings");

@@ -3,7 +3,7 @@
 
 namespace torvak {
 
-void CommandQueue::feed(int connection, std::span<const std::uint8_t> bytes)
+void CommandQueue::feed(std::uint64_t connection, std::span<const std::uint8_t> bytes)
 {
     readers_[connection].feed(bytes, [this](const HostCommand& c) { queue_.push_back(c); });
 }
@@ -22,7 +22,7 @@ std::optional<HostCommand> CommandQueue::next()
     return c;
 }
 
-std::size_t CommandQueue::close(int connection)
+std::size_t CommandQueue::close(std::uint64_t connection)
 {
     const auto it = readers_.find(connection);
     if (it == readers_.end())

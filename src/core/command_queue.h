@@ -21,7 +21,7 @@ public:
     explicit CommandQueue(std::size_t capacity) : capacity_(capacity) {}
 
     // Bytes read from one connection; each record they complete joins the queue.
-    void feed(int connection, std::span<const std::uint8_t> bytes);
+    void feed(std::uint64_t connection, std::span<const std::uint8_t> bytes);
     // How many bytes may be read now without the queue going past its capacity.
     std::size_t room() const;
 
@@ -30,11 +30,11 @@ public:
     void clear() { queue_.clear(); }
 
     // The connection is gone; returns how many bytes of a record it left unfinished.
-    std::size_t close(int connection);
+    std::size_t close(std::uint64_t connection);
 
 private:
     std::size_t capacity_;
-    std::unordered_map<int, RecordReader> readers_;
+    std::unordered_map<std::uint64_t, RecordReader> readers_;
     std::deque<HostCommand> queue_;
 };
 

@@ -7,22 +7,20 @@
 
 namespace torvak {
 
-PttController::PttController(FrameWriter& port, LampView& lamp, std::function<void()> closeWindow,
-                             std::function<void(const Status&)> frameWritten)
-    : port_(port)
+PttController::PttController(PttOutput& output, const LampView& lamp, std::function<void()> closeWindow)
+    : output_(output)
     , lamp_(lamp)
     , closeWindow_(std::move(closeWindow))
-    , frameWritten_(std::move(frameWritten))
 {
 }
 
-void PttController::ptt(const std::int32_t& command, const std::int32_t& state)
+void PttController::ptt(std::int32_t command, std::int32_t state)
 {
     if (command == kCommandPtt) {
         if (state == kStateReceive)
-            send(PttState::Receive);
+            output_.sendPtt(PttState::Receive);
         if (state == kStateTransmit)
-            send(PttState::Transmit);
+            output_.sendPtt(PttState::Transmit);
     }
     if (command == kCommandClose && closeWindow_)
         closeWindow_();
@@ -34,32 +32,6 @@ void PttController::lampClick()
     if (lamp_.fillColour() == kTransmitRed)
         state = kStateReceive;
     ptt(kCommandPtt, state);
-}
-
-void PttController::portReady()
-{
-    if (receivePending_)
-        send(PttState::Receive);
-}
-
-void PttController::send(PttState state)
-{
-    const bool receive = state == PttState::Receive;
-    receivePending_ = false;
-    // A receive replaces whatever a stalled line still holds; a transmit that
-    // the line cannot take now must not go out later.
-    Status written = port_.writeFrame(pttFrame(state), receive);
-    if (!written) {
-        receivePending_ = receive;
-        written = Status::failure(written.reason()
-                                  + (receive ? "; the receive goes out as soon as the port can take it"
-                                             : "; the transmit was dropped"));
-    }
-    if (frameWritten_)
-        frameWritten_(written);
-    // A frame that did not go out leaves the lamp showing the last state that did.
-    if (written)
-        lamp_.setFillColour(receive ? kReceiveGreen : kTransmitRed);
 }
 
 } // namespace torvak

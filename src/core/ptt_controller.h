@@ -2,7 +2,6 @@
 #pragma once
 
 #include "ptt_frame.h"
-#include "status.h"
 
 #include <cstdint>
 #include <functional>
@@ -17,36 +16,30 @@ public:
     virtual void setFillColour(Rgb colour) = 0;
 };
 
-// Carries out host commands and lamp clicks: write the frame first, then show
-// the state, so the lamp never shows a state whose frame did not go out.
-//
-// Under faults the radio must end in the state last asked for. A receive the
-// port cannot take now stays pending and goes out as soon as it can; a
-// transmit it cannot take is dropped, never sent late. Only the newest
-// command counts: any command replaces a pending receive.
+// Where PTT commands go: the radio port's owner writes the frame first and
+// then shows the state on the lamp, so the lamp never shows a state whose
+// frame did not go out.
+class PttOutput {
+public:
+    virtual ~PttOutput() = default;
+    virtual void sendPtt(PttState state) = 0;
+};
+
+// Carries out host commands and lamp clicks.
 class PttController {
 public:
-    // closeWindow ends the program; frameWritten hears how every frame write went.
-    PttController(FrameWriter& port, LampView& lamp, std::function<void()> closeWindow,
-                  std::function<void(const Status&)> frameWritten = {});
+    // closeWindow ends the program.
+    PttController(PttOutput& output, const LampView& lamp, std::function<void()> closeWindow);
 
-    void ptt(const std::int32_t& command, const std::int32_t& state);
+    void ptt(std::int32_t command, std::int32_t state);
 
     // A click on the lamp: a red lamp goes to receive, any other to transmit.
     void lampClick();
 
-    // The port can take bytes again (reopened, plugged back): a pending
-    // receive goes out now.
-    void portReady();
-
 private:
-    void send(PttState state);
-
-    FrameWriter& port_;
-    LampView& lamp_;
+    PttOutput& output_;
+    const LampView& lamp_;
     std::function<void()> closeWindow_;
-    std::function<void(const Status&)> frameWritten_;
-    bool receivePending_ = false;
 };
 
 } // namespace torvak

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "status.h"
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -24,17 +22,6 @@ constexpr Frame pttFrame(PttState state)
 
 inline constexpr Frame kTransmitFrame = pttFrame(PttState::Transmit);
 inline constexpr Frame kReceiveFrame = pttFrame(PttState::Receive);
-
-// Where a frame goes: the radio port.
-class FrameWriter {
-public:
-    virtual ~FrameWriter() = default;
-    // Hands the frame to the port whole or refuses it whole. With replaceStale,
-    // frames the line has not taken yet are thrown away first, since this newer
-    // one makes them stale; without it, a line that is not taking bytes refuses
-    // the frame.
-    virtual Status writeFrame(const Frame& frame, bool replaceStale) = 0;
-};
 
 // The lamp colour is the PTT state: there is no other record of it.
 struct Rgb {

@@ -12,13 +12,21 @@ DeviceWatcher::DeviceWatcher(QObject* parent)
     connect(&folders_, &QFileSystemWatcher::directoryChanged, this, &DeviceWatcher::folderChanged);
 }
 
-void DeviceWatcher::watch(const QString& devicePath)
+void DeviceWatcher::watch(const std::string& devicePath)
 {
     stop();
-    device_ = devicePath;
-    QString folder = QFileInfo(devicePath).absolutePath();
-    while (!QFileInfo(folder).isDir() && folder != QDir::rootPath())
-        folder = QFileInfo(folder).absolutePath();
+    const QString path = QString::fromStdString(devicePath);
+    if (!QDir::isAbsolutePath(path))
+        return;
+    device_ = path;
+    // Up to the nearest folder that exists; the root always does.
+    QString folder = QFileInfo(path).absolutePath();
+    while (!QFileInfo(folder).isDir()) {
+        const QString parent = QFileInfo(folder).absolutePath();
+        if (parent == folder)
+            return;
+        folder = parent;
+    }
     folders_.addPath(folder);
 }
 
@@ -35,11 +43,12 @@ void DeviceWatcher::folderChanged()
         return;
     const QString device = device_;
     if (QFileInfo::exists(device)) {
-        emit appeared();
+        if (appeared)
+            appeared();
         return;
     }
     // A folder on the way may have appeared or gone: watch the nearest again.
-    watch(device);
+    watch(device.toStdString());
 }
 
 } // namespace torvak

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "port/device_watch.h"
+
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QString>
@@ -11,17 +13,14 @@ namespace torvak {
 // (or the nearest one that exists, as /dev/serial/by-id goes away with the
 // last adapter). The kernel tells of changes: nothing wakes the program while
 // the folder stays as it is.
-class DeviceWatcher : public QObject {
+class DeviceWatcher : public QObject, public DeviceWatch {
     Q_OBJECT
 public:
     explicit DeviceWatcher(QObject* parent = nullptr);
 
-    void watch(const QString& devicePath);
-    void stop();
-
-signals:
-    // The folder changed and the device's path exists now.
-    void appeared();
+    // An absolute path; anything else is not watched.
+    void watch(const std::string& devicePath) override;
+    void stop() override;
 
 private:
     void folderChanged();

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -20,23 +22,25 @@ namespace torvak {
 
 namespace {
 
-// Whether a runtime directory is fit to hold the socket: ours alone.
-Status checkPrivate(const QString& dir)
+// The runtime directory the session gave us, exactly: never a fallback Qt
+// picks when the given one is unfit. It must be an absolute path to a
+// directory of the user's; the lock lives there.
+Checked<QString> runtimeDirectory(struct stat& st)
 {
+    const QString given = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString dir = given.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) : given;
+    if (dir.isEmpty())
+        return Checked<QString>::failed("no usable runtime directory (XDG_RUNTIME_DIR)");
     const std::string name = dir.toStdString();
     if (!QDir::isAbsolutePath(dir))
-        return Status::failure("the runtime directory " + name + " is not an absolute path (XDG_RUNTIME_DIR)");
-    struct stat st {};
+        return Checked<QString>::failed("the runtime directory " + name + " is not an absolute path (XDG_RUNTIME_DIR)");
     if (::lstat(QFile::encodeName(dir).constData(), &st) != 0)
-        return Status::failure("the runtime directory " + name + " does not exist");
+        return Checked<QString>::failed("the runtime directory " + name + " does not exist");
     if (!S_ISDIR(st.st_mode))
-        return Status::failure("the runtime directory " + name + " is not a directory");
+        return Checked<QString>::failed("the runtime directory " + name + " is not a directory");
     if (st.st_uid != ::getuid())
-        return Status::failure("the runtime directory " + name + " belongs to another user");
-    if ((st.st_mode & 077) != 0)
-        return Status::failure("the runtime directory " + name + " is open to other users (mode "
-                               + QString::number(st.st_mode & 0777, 8).toStdString() + ")");
-    return Status::success();
+        return Checked<QString>::failed("the runtime directory " + name + " belongs to another user");
+    return Checked<QString>::of(dir);
 }
 
 // What one read from a host takes at most: 128 records.
@@ -44,6 +48,7 @@ constexpr std::size_t kReadChunk = 1024;
 
 const char* kindOf(mode_t mode)
 {
+    if (S_ISSOCK(mode)) return "a socket";
     if (S_ISREG(mode)) return "a regular file";
     if (S_ISFIFO(mode)) return "a FIFO";
     if (S_ISLNK(mode)) return "a symbolic link";
@@ -58,7 +63,7 @@ struct HostLink::Connection {
         : fd(fd)
         , notifier(fd, QSocketNotifier::Read)
     {
-        QObject::connect(&notifier, &QSocketNotifier::activated, link, [link, fd] { link->readFrom(fd); });
+        QObject::connect(&notifier, &QSocketNotifier::activated, link, &HostLink::readReady);
     }
     ~Connection() { ::close(fd); }
 
@@ -72,20 +77,25 @@ HostLink::HostLink(QObject* parent)
 {
 }
 
-HostLink::~HostLink() { removeHook(); }
+HostLink::~HostLink()
+{
+    removeHook();
+    if (lock_ >= 0)
+        ::close(lock_);
+}
 
 Checked<QString> HostLink::registerMessage()
 {
-    // The directory the session gave us, exactly: never a fallback Qt picks
-    // when the given one is unfit.
-    const QString given = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    const QString dir = given.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
-                                        : given;
-    if (dir.isEmpty())
-        return Checked<QString>::failed("no usable runtime directory (XDG_RUNTIME_DIR)");
-    if (const Status ok = checkPrivate(dir); !ok)
-        return Checked<QString>{ok, {}};
-    const QString path = QDir(dir).filePath(QString::fromLatin1(kMessageName));
+    struct stat st {};
+    const Checked<QString> dir = runtimeDirectory(st);
+    if (!dir.status)
+        return dir;
+    // Ours alone: the radio is not to be keyed by anyone but its operator.
+    if ((st.st_mode & 077) != 0)
+        return Checked<QString>::failed("the runtime directory " + dir.value.toStdString()
+                                        + " is open to other users (mode "
+                                        + QString::number(st.st_mode & 0777, 8).toStdString() + ")");
+    const QString path = QDir(dir.value).filePath(QString::fromLatin1(kMessageName));
     const QByteArray native = QFile::encodeName(path);
     if (static_cast<std::size_t>(native.size()) >= sizeof(sockaddr_un::sun_path))
         return Checked<QString>::failed("the socket path " + path.toStdString() + " is too long ("
@@ -94,27 +104,60 @@ Checked<QString> HostLink::registerMessage()
     return Checked<QString>::of(path);
 }
 
+HostLink::Installed HostLink::takeLock(const QString& path)
+{
+    // A lock the kernel holds for the process: it goes with the process, so
+    // a lock file left by one that died, empty or not, is simply taken.
+    const std::string name = path.toStdString();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+        std::string why = std::strerror(errno);
+        if (errno == EISDIR)
+            why = "it is a directory";
+        else if (errno == ELOOP)
+            why = "it is a symbolic link";
+        else if (fd >= 0)
+            why = S_ISREG(st.st_mode) ? "it belongs to another user" : std::string("it is ") + kindOf(st.st_mode);
+        if (fd >= 0)
+            ::close(fd);
+        return {Hook::Failed, "cannot use the lock file " + name + ": " + why + "; remove it and start again"};
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        const std::string why = std::strerror(errno);
+        ::close(fd);
+        if (held)
+            return {Hook::AlreadyRunning, "another torvak-ptt holds " + name};
+        return {Hook::Failed, "cannot lock " + name + ": " + why};
+    }
+    // Who holds it, for the curious; the lock holds without it.
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    [[maybe_unused]] const bool noted = ::ftruncate(fd, 0) == 0 && ::write(fd, pid.data(), pid.size()) > 0;
+    lock_ = fd;
+    return {Hook::Installed, {}};
+}
+
 HostLink::Installed HostLink::installHook()
 {
+    // One instance owns socket and port: whoever holds the lock.
+    struct stat st {};
+    const Checked<QString> dir = runtimeDirectory(st);
+    if (!dir.status)
+        return {Hook::Failed, dir.status.reason()};
+    if (lock_ < 0) {
+        const QString lockPath = QDir(dir.value).filePath(QString::fromLatin1(kMessageName) + QStringLiteral(".lock"));
+        if (Installed locked = takeLock(lockPath); locked.hook != Hook::Installed)
+            return locked;
+    }
+
     const Checked<QString> path = registerMessage();
     if (!path.status)
         return {Hook::Failed, path.status.reason()};
 
-    // One instance owns socket and port: whoever holds the lock. A lock left
-    // by a process that died is taken over.
-    lock_ = std::make_unique<QLockFile>(path.value + QStringLiteral(".lock"));
-    if (!lock_->tryLock(0)) {
-        const bool held = lock_->error() == QLockFile::LockFailedError;
-        lock_.reset();
-        if (held)
-            return {Hook::AlreadyRunning, "another torvak-ptt holds " + path.value.toStdString() + ".lock"};
-        return {Hook::Failed, "cannot take the lock " + path.value.toStdString() + ".lock"};
-    }
-
     // With the lock held, a socket at the path was left by an instance that
     // died. Anything else there is someone's file: never ours to delete.
     const QByteArray native = QFile::encodeName(path.value);
-    struct stat st {};
     if (::lstat(native.constData(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode))
             return {Hook::Failed, path.value.toStdString() + " is " + kindOf(st.st_mode)
@@ -127,7 +170,7 @@ HostLink::Installed HostLink::installHook()
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, native.constData(), static_cast<std::size_t>(native.size()));
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0
-        || ::chmod(native.constData(), 0600) != 0 || ::listen(fd, 64) != 0) {
+        || ::chmod(native.constData(), 0600) != 0 || ::listen(fd, 64) != 0 || ::lstat(native.constData(), &st) != 0) {
         const std::string why = std::strerror(errno);
         if (fd >= 0)
             ::close(fd);
@@ -135,6 +178,9 @@ HostLink::Installed HostLink::installHook()
     }
     listener_ = fd;
     path_ = path.value;
+    // What is at the path when we leave is removed only if it is still this.
+    socketDevice_ = st.st_dev;
+    socketInode_ = st.st_ino;
     accepting_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(accepting_, &QSocketNotifier::activated, this, &HostLink::acceptConnections);
     return {Hook::Installed, {}};
@@ -147,28 +193,35 @@ void HostLink::removeHook()
         accepting_ = nullptr;
         ::close(listener_);
         listener_ = -1;
-        ::unlink(QFile::encodeName(path_).constData());
+        const QByteArray native = QFile::encodeName(path_);
+        struct stat st {};
+        if (::lstat(native.constData(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_dev == socketDevice_
+            && st.st_ino == socketInode_)
+            ::unlink(native.constData());
     }
     // Records after a close command are not carried out. The connections go
     // later: removeHook may run inside one of their own reads.
     queue_.clear();
-    for (auto& [fd, connection] : connections_)
-        dropLater(fd);
+    for (auto& [id, connection] : connections_)
+        dropLater(id);
 }
 
-void HostLink::dropLater(int fd)
+void HostLink::dropLater(std::uint64_t id)
 {
-    // Not now: this may run inside the connection's own notifier. Its
-    // descriptor closes on the next turn, and a paused accept goes on then.
-    Connection& connection = *connections_.at(fd);
+    // Not now: this may run inside a connection's notifier. Its descriptor
+    // closes on the next turn, and a paused accept goes on then.
+    Connection& connection = *connections_.at(id);
     if (connection.dropped)
         return;
     connection.dropped = true;
     connection.notifier.setEnabled(false);
-    QMetaObject::invokeMethod(this, [this, fd] {
-        connections_.erase(fd);
+    if (cutShort_ == id)
+        cutShort_.reset();
+    QMetaObject::invokeMethod(this, [this, id] {
+        connections_.erase(id);
         if (accepting_ && !accepting_->isEnabled())
             accepting_->setEnabled(true);
+        emit descriptorsFreed();
     }, Qt::QueuedConnection);
 }
 
@@ -179,7 +232,7 @@ void HostLink::acceptConnections()
         if (fd >= 0) {
             auto connection = std::make_unique<Connection>(fd, this);
             connection->notifier.setEnabled(reading_);
-            connections_[fd] = std::move(connection);
+            connections_[++accepted_] = std::move(connection);
             continue;
         }
         if (errno == EINTR || errno == ECONNABORTED)
@@ -197,36 +250,57 @@ void HostLink::acceptConnections()
     }
 }
 
-void HostLink::readFrom(int fd)
+void HostLink::readReady()
 {
-    // Past the queue's capacity the senders wait in their sockets.
-    const std::size_t room = queue_.room();
-    if (room == 0) {
-        setReading(false);
+    // Records a host handed over before another's are carried out first: the
+    // connection the bound cut short goes on, then each in the order accepted,
+    // each read until it has nothing more.
+    if (cutShort_ && !readAll(*cutShort_))
         return;
-    }
+    cutShort_.reset();
+    for (const auto& [id, connection] : connections_)
+        if (!connection->dropped && !readAll(id))
+            return;
+}
+
+bool HostLink::readAll(std::uint64_t id)
+{
+    const int fd = connections_.at(id)->fd;
     std::array<std::uint8_t, kReadChunk> bytes {};
-    const ssize_t n = ::read(fd, bytes.data(), std::min(room, bytes.size()));
-    if (n > 0) {
-        queue_.feed(fd, {bytes.data(), static_cast<std::size_t>(n)});
-        scheduleNext();
-    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-        closeConnection(fd);
+    while (true) {
+        // Past the queue's capacity the senders wait in their sockets.
+        const std::size_t room = queue_.room();
+        if (room == 0) {
+            cutShort_ = id;
+            setReading(false);
+            return false;
+        }
+        const ssize_t n = ::read(fd, bytes.data(), std::min(room, bytes.size()));
+        if (n > 0) {
+            queue_.feed(id, {bytes.data(), static_cast<std::size_t>(n)});
+            scheduleNext();
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 || errno != EAGAIN)
+            closeConnection(id);
+        return true;
     }
 }
 
-void HostLink::closeConnection(int fd)
+void HostLink::closeConnection(std::uint64_t id)
 {
-    if (const std::size_t left = queue_.close(fd); left != 0)
+    if (const std::size_t left = queue_.close(id); left != 0)
         report("host link: a sender left after " + std::to_string(left) + " of " + std::to_string(kRecordSize)
                + " bytes of a command; it was dropped");
-    dropLater(fd);
+    dropLater(id);
 }
 
 void HostLink::setReading(bool on)
 {
     reading_ = on;
-    for (auto& [fd, connection] : connections_)
+    for (auto& [id, connection] : connections_)
         if (!connection->dropped)
             connection->notifier.setEnabled(on);
 }

@@ -4,13 +4,15 @@
 #include "core/command_queue.h"
 #include "core/status.h"
 
-#include <QLockFile>
 #include <QObject>
 #include <QString>
 
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
+
+#include <sys/types.h>
 
 class QSocketNotifier;
 
@@ -48,34 +50,47 @@ public:
 
     // Takes the one-instance lock, then listens, replacing a socket left by
     // an instance that died. Anything else at the socket's path is left alone.
+    // The lock is taken in any runtime directory of the user's, even one
+    // unfit for the socket: one instance runs, whatever the socket's fate.
     Installed installHook();
 
     QString socketPath() const { return path_; }
     bool isListening() const { return listener_ >= 0; }
-    // Stops taking commands; the socket file goes away. The lock stays until
-    // the link is destroyed, so no second instance takes the port meanwhile.
+    // Stops taking commands; the socket file goes away if it is still the
+    // one bound here. The lock stays until the link is destroyed, so no
+    // second instance takes the port meanwhile.
     void removeHook();
 
 signals:
     // One complete record from the host.
     void hookProc(std::int32_t command, std::int32_t state);
+    // A host left and its descriptor is closed.
+    void descriptorsFreed();
 
 private:
     struct Connection;
 
+    Installed takeLock(const QString& path);
     void acceptConnections();
-    void readFrom(int fd);
-    void closeConnection(int fd);
-    void dropLater(int fd);
+    void readReady();
+    bool readAll(std::uint64_t id);
+    void closeConnection(std::uint64_t id);
+    void dropLater(std::uint64_t id);
     void setReading(bool on);
     void scheduleNext();
     void carryOutNext();
 
     QString path_;
-    std::unique_ptr<QLockFile> lock_;
+    int lock_ = -1;
     int listener_ = -1;
+    dev_t socketDevice_ = 0;
+    ino_t socketInode_ = 0;
     QSocketNotifier* accepting_ = nullptr;
-    std::map<int, std::unique_ptr<Connection>> connections_;
+    // In the order they were accepted.
+    std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
+    std::uint64_t accepted_ = 0;
+    // Stopped by the read-ahead bound with bytes left: read first next time.
+    std::optional<std::uint64_t> cutShort_;
     // Few records read ahead: a host behind a flood waits for no more than these.
     CommandQueue queue_{256};
     bool reading_ = true;

@@ -2,13 +2,14 @@
 #include "qt_serial_device.h"
 
 #include "core/report.h"
-#include "port/radio_port.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
 
 #include <cerrno>
 #include <cstring>
+
+#include <fcntl.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,8 +30,23 @@ QSerialPort::Parity toQt(Parity parity)
     return QSerialPort::NoParity;
 }
 
+// Whether the process can open one more file now.
+bool descriptorsShort()
+{
+    const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return false;
+    }
+    return errno == EMFILE || errno == ENFILE;
+}
+
 std::string openFailure(const QString& path, QSerialPort::SerialPortError error, const QString& detail)
 {
+    // QSerialPort names a failed lock file "permission" or "busy": out of
+    // descriptors it is neither.
+    if (descriptorsShort())
+        return "out of file descriptors: it opens when some are free";
     const QByteArray native = QFile::encodeName(path);
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
@@ -61,8 +77,9 @@ int sendingTimeMs(qint64 bytes, const LineSettings& s)
 QtSerialDevice::QtSerialDevice(QObject* parent)
     : QObject(parent)
 {
-    port_.setReadBufferSize(RadioPort::kReceiveBufferSize);
+    port_.setReadBufferSize(kReceiveBufferSize);
     connect(&port_, &QSerialPort::readyRead, this, &QtSerialDevice::drain);
+    connect(&port_, &QSerialPort::bytesWritten, this, &QtSerialDevice::written);
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialDevice::onError);
 }
 
@@ -105,10 +122,11 @@ Status QtSerialDevice::applySettings(const LineSettings& s)
 
 QtSerialDevice::~QtSerialDevice() { close(); }
 
-void QtSerialDevice::close()
+std::size_t QtSerialDevice::close()
 {
     if (!port_.isOpen())
-        return;
+        return 0;
+    qint64 left = 0;
     // Closing throws away whatever is still queued: a receive among it would
     // never reach the radio. Let it out first, for as long as the line needs.
     if (const qint64 queued = port_.bytesToWrite(); queued > 0) {
@@ -117,12 +135,13 @@ void QtSerialDevice::close()
         while (port_.bytesToWrite() > 0 && !deadline.hasExpired()
                && port_.waitForBytesWritten(static_cast<int>(deadline.remainingTime()))) {
         }
-        if (const qint64 left = port_.bytesToWrite(); left > 0)
+        if ((left = port_.bytesToWrite()) > 0)
             report("the radio port was closed with " + std::to_string(left)
                    + " bytes the line did not take in " + std::to_string(budgetMs)
                    + " ms; they were not sent");
     }
     port_.close();
+    return static_cast<std::size_t>(left);
 }
 
 std::size_t QtSerialDevice::bytesQueued() const
@@ -166,6 +185,12 @@ void QtSerialDevice::drain()
     port_.readAll();
 }
 
+void QtSerialDevice::written()
+{
+    if (port_.bytesToWrite() == 0 && drained)
+        drained();
+}
+
 void QtSerialDevice::onError(QSerialPort::SerialPortError error)
 {
     // A hung-up device keeps reporting "readable" with nothing to read (a read
@@ -180,8 +205,11 @@ void QtSerialDevice::onError(QSerialPort::SerialPortError error)
         closing_ = false;
         if (!port_.isOpen())
             return;
+        // What was still queued never reaches the radio.
+        const auto unsent = static_cast<std::size_t>(port_.bytesToWrite());
         port_.close();
-        emit lost(QStringLiteral("the device hung up or was removed"));
+        if (lost)
+            lost(unsent);
     }, Qt::QueuedConnection);
 }
 

@@ -9,7 +9,8 @@
 namespace torvak {
 
 // The radio's serial device over QSerialPort. Reads and drops whatever the
-// radio sends as it arrives, and closes itself when the device goes away.
+// radio sends as it arrives, and closes itself when the device goes away
+// (telling its owner through lost).
 class QtSerialDevice : public QObject, public SerialDevice {
     Q_OBJECT
 public:
@@ -17,18 +18,15 @@ public:
     ~QtSerialDevice() override;
 
     Status open(const std::string& path, const LineSettings& settings) override;
-    void close() override;
+    std::size_t close() override;
     bool isOpen() const override { return port_.isOpen(); }
     std::size_t bytesQueued() const override;
     Status write(std::span<const std::uint8_t> bytes) override;
     void discardQueued() override;
 
-signals:
-    // The device went away while open (unplugged, hung up); the port is closed.
-    void lost(const QString& reason);
-
 private:
     void drain();
+    void written();
     void onError(QSerialPort::SerialPortError error);
     Status applySettings(const LineSettings& settings);
 

@@ -1,15 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "radio_port.h"
 
-#include <utility>
-
 namespace torvak {
-
-RadioPort::RadioPort(SerialDevice& device, DeviceLookup lookup)
-    : device_(device)
-    , lookup_(std::move(lookup))
-{
-}
 
 Status RadioPort::setPortNumber(int number)
 {
@@ -34,21 +26,19 @@ Status RadioPort::setSettings(std::string_view text)
     return Status::success();
 }
 
-Status RadioPort::open()
+Status RadioPort::open(const std::string& path)
 {
     if (device_.isOpen())
         return Status::failure("the port is already open");
-    const std::string path = lookup_(portNumber_);
     const Status opened = device_.open(path, settings_);
     if (!opened)
         return Status::failure("COM" + std::to_string(portNumber_) + " (" + path + "): " + opened.reason());
     return opened;
 }
 
-Status RadioPort::close()
+std::size_t RadioPort::close()
 {
-    device_.close();
-    return Status::success();
+    return device_.isOpen() ? device_.close() : 0;
 }
 
 Status RadioPort::write(std::span<const std::uint8_t> bytes)
@@ -58,18 +48,6 @@ Status RadioPort::write(std::span<const std::uint8_t> bytes)
     if (device_.bytesQueued() + bytes.size() > kSendBufferSize)
         return Status::failure("the radio port's send buffer is full");
     return device_.write(bytes);
-}
-
-Status RadioPort::writeFrame(const Frame& frame, bool replaceStale)
-{
-    // Bytes still queued mean the line has stopped taking them: what waits
-    // there is older than this frame.
-    if (device_.isOpen() && device_.bytesQueued() > 0) {
-        if (!replaceStale)
-            return Status::failure("the radio port is not taking bytes (the line is stalled)");
-        device_.discardQueued();
-    }
-    return write(frame);
 }
 
 } // namespace torvak

@@ -1,31 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/ptt_controller.h"
 #include "core/status.h"
 #include "line_settings.h"
 #include "serial_device.h"
 
 #include <cstddef>
-#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace torvak {
 
-// The radio's serial port as the rest of the program sees it: a port number
-// and a settings string set while closed, open/close, and whole-frame writes.
-class RadioPort : public FrameWriter {
+// The radio's serial port as its owner uses it: a port number and a settings
+// string set while closed, open/close, and whole writes.
+class RadioPort {
 public:
-    static constexpr std::size_t kSendBufferSize = 512;
-    static constexpr std::size_t kReceiveBufferSize = 1024;
     static constexpr int kFirstPort = 1;
     static constexpr int kLastPort = 16;
 
-    // Which device a port number opens.
-    using DeviceLookup = std::function<std::string(int portNumber)>;
-
-    RadioPort(SerialDevice& device, DeviceLookup lookup);
+    explicit RadioPort(SerialDevice& device) : device_(device) {}
 
     // 1 to 16, only while closed.
     Status setPortNumber(int number);
@@ -36,19 +30,18 @@ public:
     Status setSettings(std::string_view text);
     const std::string& settings() const { return settingsText_; }
 
-    Status open();
-    // Closing a closed port is no error.
-    Status close();
+    // Opens the device at path, which the owner looked up for portNumber().
+    Status open(const std::string& path);
+    // Returns how many queued bytes the line did not take before it closed.
+    std::size_t close();
     bool isOpen() const { return device_.isOpen(); }
 
     // Writes all the bytes or none: a write that does not fit in what the send
     // buffer still has room for is refused whole.
     Status write(std::span<const std::uint8_t> bytes);
-    Status writeFrame(const Frame& frame, bool replaceStale) override;
 
 private:
     SerialDevice& device_;
-    DeviceLookup lookup_;
     int portNumber_ = 1;
     std::string settingsText_ = "9600,n,8,1";
     LineSettings settings_;

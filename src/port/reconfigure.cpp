@@ -9,7 +9,7 @@ namespace torvak {
 
 namespace {
 
-void closeIfOpen(RadioPort& port, ResumeNext& seq)
+void closeIfOpen(RadioLink& port, ResumeNext& seq)
 {
     if (port.isOpen())
         seq.run(port.close());

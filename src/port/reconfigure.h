@@ -3,7 +3,7 @@
 
 #include "core/message_box.h"
 #include "core/resume_next.h"
-#include "radio_port.h"
+#include "radio_link.h"
 #include "settings/settings_store.h"
 
 #include <string_view>
@@ -16,7 +16,7 @@ inline constexpr std::string_view kInvalidSettings = "Invalid comport settings";
 // What the options panel reconfigures: the port, the store it saves to and
 // where it tells the operator that something went wrong.
 struct PortPanel {
-    RadioPort& port;
+    RadioLink& port;
     SettingsStore& store;
     MessageBox& messages;
 };

@@ -6,10 +6,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
 namespace torvak {
+
+// The buffers of the serial control the port stands for.
+inline constexpr std::size_t kSendBufferSize = 512;
+inline constexpr std::size_t kReceiveBufferSize = 1024;
 
 // The serial device under the radio port (QSerialPort in the program, a fake
 // in the port's unit tests). It drains whatever the radio sends by itself.
@@ -19,8 +24,9 @@ public:
     // Opens the device exclusively with these line settings, RTS off and DTR on.
     virtual Status open(const std::string& path, const LineSettings& settings) = 0;
     // Lets the queued bytes reach the device first, for as long as the line
-    // needs to send them at its speed, then closes.
-    virtual void close() = 0;
+    // needs to send them at its speed, then closes. Returns how many bytes the
+    // line did not take in that time: they were not sent.
+    virtual std::size_t close() = 0;
     // False once the device has gone away (hung up, unplugged).
     virtual bool isOpen() const = 0;
     // Bytes accepted that the device has not taken yet: more than none only
@@ -29,6 +35,12 @@ public:
     virtual Status write(std::span<const std::uint8_t> bytes) = 0;
     // Throws away what the line has not sent yet.
     virtual void discardQueued() = 0;
+
+    // Set by the port's owner. lost: the device went away while open and is
+    // closed now, with this many queued bytes unsent. drained: the line took
+    // every queued byte.
+    std::function<void(std::size_t unsent)> lost;
+    std::function<void()> drained;
 };
 
 } // namespace torvak

@@ -149,11 +149,4 @@ Status storeTopMost(SettingsStore& store, std::int16_t state)
     return store.write(kWinSection, kTopKey, toText(state));
 }
 
-std::string devicePath(const SettingsStore& store, int portNumber)
-{
-    if (auto mapped = store.read(kDevicesSection, "COM" + std::to_string(portNumber)))
-        return *mapped;
-    return "/dev/ttyS" + std::to_string(portNumber - 1);
-}
-
 } // namespace torvak::options

@@ -13,7 +13,6 @@ namespace torvak::options {
 
 inline constexpr std::string_view kComSection = "Com";
 inline constexpr std::string_view kWinSection = "Win";
-inline constexpr std::string_view kDevicesSection = "Devices";
 
 inline constexpr std::string_view kComPortKey = "ComPort";
 inline constexpr std::string_view kSettingsKey = "Settings";
@@ -52,9 +51,5 @@ Status storeComPort(SettingsStore& store, std::int16_t port);
 Status storeLineSettings(SettingsStore& store, std::string_view text);
 Status storeRunMinimized(SettingsStore& store, std::int16_t state);
 Status storeTopMost(SettingsStore& store, std::int16_t state);
-
-// The device a port number stands for: [Devices] COM<n> when the operator
-// mapped it, else the n-th built-in serial port.
-std::string devicePath(const SettingsStore& store, int portNumber);
 
 } // namespace torvak::options

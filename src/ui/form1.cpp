@@ -4,6 +4,7 @@
 #include "core/report.h"
 #include "lamp.h"
 #include "layout.h"
+#include "port/device_map.h"
 #include "settings/options.h"
 
 #include <QCheckBox>
@@ -36,9 +37,8 @@ Form1::Form1(SettingsStore& store, MessageBox& messages, HostLink& link, QWidget
     , store_(store)
     , messages_(messages)
     , link_(link)
-    , comport_(device_, [&store](int n) { return options::devicePath(store, n); })
-    , controller_(comport_, *Shape1, [this] { close(); },
-                  [this](const Status& s) { frameWritten(s); })
+    , comport_(device_, deviceWatcher_, store, *this)
+    , controller_(comport_, *Shape1, [this] { close(); })
     , panel_{comport_, store, messages}
 {
     setObjectName(QStringLiteral("Form1"));
@@ -69,6 +69,9 @@ void Form1::createControls()
                       QStringLiteral("COM4")});
     Combo1->setCurrentIndex(-1);
     Combo1->setToolTip(QStringLiteral("Set COM port for radio"));
+    // A click or the keyboard puts the focus here, never the wheel: a list
+    // the pointer happens to cross must not change the radio port.
+    Combo1->setFocusPolicy(Qt::StrongFocus);
     Combo1->setGeometry(designed(layout::kCombo1));
     Combo1->setEnabled(false);
 
@@ -150,16 +153,15 @@ void Form1::connectControls()
     });
     connect(Combo1, &QComboBox::activated, this, [this](int position) {
         if (loaded)
-            reconfigure("choosing the port", [&] { return choosePort(panel_, position); });
+            comport_.reconfigure("choosing the port", [&] { return choosePort(panel_, position); });
     });
     connect(Text1, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (loaded)
-            reconfigure("applying the settings", [&] { return editSettings(panel_, text.toStdString()); });
+            comport_.reconfigure("applying the settings", [&] { return editSettings(panel_, text.toStdString()); });
     });
     Text1->installEventFilter(this);
     Combo1->installEventFilter(this);
-    connect(&device_, &QtSerialDevice::lost, this, &Form1::portLost);
-    connect(&deviceWatcher_, &DeviceWatcher::appeared, this, &Form1::deviceAppeared);
+    connect(&link_, &HostLink::descriptorsFreed, this, [this] { comport_.descriptorsFreed(); });
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
@@ -169,7 +171,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         // (which a message box or another program causes).
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-            reconfigure("leaving the settings box", [this] { return leaveSettingsBox(panel_); });
+            comport_.reconfigure("leaving the settings box", [this] { return leaveSettingsBox(panel_); });
     }
     // The wheel changes the radio port only where the operator put the focus:
     // not on a list the pointer happens to cross.
@@ -181,21 +183,19 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::ptt(const std::int32_t& command, const std::int32_t& state)
+void Form1::ptt(std::int32_t command, std::int32_t state)
 {
     controller_.ptt(command, state);
 }
 
 void Form1::closeEvent(QCloseEvent* event)
 {
-    // Nothing keys the radio once the window is going.
+    // Nothing keys the radio once the window is going. No receive frame on
+    // the way out, but the operator hears of a keyed radio; the frames
+    // already handed to the port reach the radio before it closes, and a
+    // sequence interrupted here never opens it again.
     link_.removeHook();
-    // No receive frame on the way out, but the operator hears of it; and the
-    // frames already handed to the port reach the radio before it closes.
-    if (Shape1->fillColour() == kTransmitRed)
-        report("closing while the radio is transmitting: it was left keyed");
-    deviceWatcher_.stop();
-    device_.close();
+    comport_.shutDown();
     event->accept();
     QCoreApplication::quit();
 }
@@ -287,84 +287,33 @@ void Form1::storeCheckBox(Status (*store)(SettingsStore&, std::int16_t), const Q
     }
 }
 
-void Form1::frameWritten(const Status& status)
-{
-    if (status) {
-        showFault({});
-        return;
-    }
-    report("frame not sent: " + status.reason());
-    showFault(QStringLiteral("Last command not sent: ") + QString::fromStdString(status.reason()));
-}
-
-void Form1::portLost(const QString& reason)
-{
-    report("the radio port went away (" + reason.toStdString() + "); it is opened again when the device is back");
-    showFault(QStringLiteral("The radio port went away: ") + reason);
-    keepPortOpen();
-    // Plugged back before the hang-up was noticed: the watcher saw nothing.
-    if (QFileInfo::exists(QString::fromStdString(options::devicePath(store_, comport_.portNumber()))))
-        QMetaObject::invokeMethod(this, &Form1::deviceAppeared, Qt::QueuedConnection);
-}
-
-void Form1::reconfigure(const char* what, const std::function<ResumeNext()>& sequence)
-{
-    // A sequence closes the port on purpose, and may wait in a message box
-    // meanwhile: the device watcher must not reopen it behind its back.
-    reconfiguring_ = true;
-    const ResumeNext seq = sequence();
-    reconfiguring_ = false;
-    for (const std::string& reason : seq.failures())
-        report(std::string(what) + ": " + reason);
-    keepPortOpen();
-}
-
 void Form1::refreshPortTips()
 {
     for (int i = 0; i < Combo1->count(); ++i) {
-        const QString device = QString::fromStdString(options::devicePath(store_, i + 1));
-        Combo1->setItemData(i, Combo1->itemText(i) + QStringLiteral(" opens ") + device
-                                   + (QFileInfo::exists(device) ? QString() : QStringLiteral(", which is not there now")),
-                            Qt::ToolTipRole);
+        const Checked<std::string> mapped = deviceFor(store_, i + 1);
+        const QString device = QString::fromStdString(mapped.value);
+        QString tip = Combo1->itemText(i) + QStringLiteral(": ") + QString::fromStdString(mapped.status.reason());
+        if (mapped.status)
+            tip = Combo1->itemText(i) + QStringLiteral(" opens ") + device
+                + (QFileInfo::exists(device) ? QString() : QStringLiteral(", which is not there now"));
+        Combo1->setItemData(i, tip, Qt::ToolTipRole);
     }
 }
 
-void Form1::keepPortOpen()
+void Form1::showPtt(PttState state)
 {
-    if (!loaded || reconfiguring_)
-        return;
-    if (comport_.isOpen()) {
-        deviceWatcher_.stop();
-        lastReopenFailure_.clear();
-        showFault({});
-        controller_.portReady();
-        return;
-    }
-    deviceWatcher_.watch(QString::fromStdString(options::devicePath(store_, comport_.portNumber())));
+    Shape1->setFillColour(state == PttState::Transmit ? kTransmitRed : kReceiveGreen);
 }
 
-void Form1::deviceAppeared()
-{
-    if (!loaded || reconfiguring_ || comport_.isOpen())
-        return;
-    const Status opened = comport_.open();
-    if (!opened) {
-        // The device may show up before it may be opened: wait for the next change.
-        if (opened.reason() != lastReopenFailure_)
-            report("the radio's device is back but does not open yet: " + opened.reason());
-        lastReopenFailure_ = opened.reason();
-        return;
-    }
-    report("the radio port is open again");
-    keepPortOpen();
-}
-
-void Form1::showFault(const QString& fault)
+void Form1::showFault(const std::string& fault)
 {
     // Shown on the lamp, never in a modal box: a stream of host commands to a
     // dead port would pile boxes up.
-    Shape1->setFault(fault);
-    Label3->setToolTip(fault.isEmpty() ? kLampTip : kLampTip + u'\n' + fault);
+    const QString text = QString::fromStdString(fault);
+    Shape1->setFault(text);
+    Label3->setToolTip(text.isEmpty() ? kLampTip : kLampTip + u'\n' + text);
 }
+
+void Form1::tell(const std::string& line) { report(line); }
 
 } // namespace torvak

@@ -5,7 +5,7 @@
 #include "platform/device_watcher.h"
 #include "platform/host_link.h"
 #include "platform/qt_serial_device.h"
-#include "port/radio_port.h"
+#include "port/radio_link.h"
 #include "port/reconfigure.h"
 #include "settings/settings_store.h"
 #include "ui/lamp.h"
@@ -13,7 +13,6 @@
 #include <QWidget>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 class QCheckBox;
@@ -25,14 +24,15 @@ class QPushButton;
 namespace torvak {
 
 // The program's one window: the PTT lamp, the More/Less toggle and the
-// options panel. It wires controls to handlers; the rules live in the core.
+// options panel. It wires controls to handlers and shows what the radio
+// port's owner reports; the rules live in the core and the port.
 //
 // Three naming families meet here. Form1, Label1, Combo1, Text1, Check1,
 // Check2, Command1, Shape1 and Label3 are the window's designed control
 // names, which the tests find the controls by. load, ptt and SetTopMost are
 // the window's handlers under their designed names. Everything else is
 // ordinary members in this code's own style, with a trailing underscore.
-class Form1 : public QWidget {
+class Form1 : public QWidget, public RadioLinkView {
     Q_OBJECT
 public:
     enum class Start { Loaded, AlreadyRunning };
@@ -46,7 +46,7 @@ public:
     Start load();
 
     // A host command or a lamp click: write the frame, then show the state.
-    void ptt(const std::int32_t& command, const std::int32_t& state);
+    void ptt(std::int32_t command, std::int32_t state);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -67,25 +67,19 @@ private:
     static std::int16_t checkValue(const QCheckBox* box);
     static Status setCheckValue(QCheckBox* box, const Checked<std::int16_t>& stored);
     void storeCheckBox(Status (*store)(SettingsStore&, std::int16_t), const QCheckBox* box);
-    void frameWritten(const Status& status);
-    void portLost(const QString& reason);
-    void showFault(const QString& fault);
-    // Runs a port sequence; afterwards a pending receive goes out if the port
-    // is open, and an unopened port waits for its device.
-    void reconfigure(const char* what, const std::function<ResumeNext()>& sequence);
-    void keepPortOpen();
     void refreshPortTips();
-    void deviceAppeared();
+
+    // What the radio port's owner reports.
+    void showPtt(PttState state) override;
+    void showFault(const std::string& fault) override;
+    void tell(const std::string& line) override;
 
     SettingsStore& store_;
     MessageBox& messages_;
     HostLink& link_;
 
     QtSerialDevice device_;
-    RadioPort comport_;
     DeviceWatcher deviceWatcher_;
-    bool reconfiguring_ = false;
-    std::string lastReopenFailure_;
 
     QLabel* Label1 = nullptr;
     QComboBox* Combo1 = nullptr;
@@ -98,6 +92,7 @@ private:
     Lamp* Shape1 = new Lamp(this);
     ClickLabel* Label3 = nullptr;
 
+    RadioLink comport_;
     PttController controller_;
     PortPanel panel_;
 

@@ -50,8 +50,7 @@ Form1::Start Form1::load()
     // 5, 6. Configure the closed port before its one open at the end.
     const Checked<std::int16_t> number = options::comPort(store_);
     skipped("port number", number.status ? comport_.setPortNumber(number.value) : number.status);
-    const Status settingsTaken = comport_.setSettings(Text1->text().toStdString());
-    skipped("port settings", settingsTaken);
+    skipped("port settings", comport_.setSettings(Text1->text().toStdString()));
 
     // 7, 8. Run Minimized takes effect at this start; the window is minimized
     // once its width is set (after step 12).
@@ -80,20 +79,12 @@ Form1::Start Form1::load()
     // 13. The click target over the lamp.
     Label3->setGeometry(Shape1->geometry());
 
-    // 14, 15. A port that does not open waits for its device to appear.
+    // 14, 15. From here the port is kept open: one that does not open now
+    // opens when its device appears. Nothing is asked, but the lamp shows the
+    // operator why the radio cannot be reached.
     loaded = true;
-    const Status opened = comport_.open();
-    skipped("opening the radio port", opened);
-    keepPortOpen();
+    comport_.start();
     refreshPortTips();
-
-    // Nothing is asked at start-up, but the lamp shows the operator why the
-    // radio cannot be reached, until the port is open and working.
-    if (!opened)
-        showFault(QString::fromStdString(opened.reason()));
-    else if (!settingsTaken)
-        showFault(QStringLiteral("The stored settings were refused; the port runs at ")
-                  + QString::fromStdString(comport_.settings()));
     return Start::Loaded;
 }
 

@@ -2,8 +2,9 @@
 // The radio port over QSerialPort on a pseudo-terminal standing in for the
 // radio. A pty has no modem lines and takes no parity, so what the port asks
 // of the line is recorded on its way to the kernel instead.
+#include "platform/device_watcher.h"
 #include "platform/qt_serial_device.h"
-#include "port/radio_port.h"
+#include "support/fakes.h"
 #include "support/helpers.h"
 
 #include <gtest/gtest.h>
@@ -57,10 +58,10 @@ TEST(SerialLine, EachOpenAsksTheLineForItsSettingsAndNeverKeys)
                                                             {"4800,e,8,1", PARENB, CS8, false}, {"1200,o,8,1", PARENB | PARODD, CS8, false}}) {
         Pty radio;
         QtSerialDevice device;
-        RadioPort port(device, [&](int) { return radio.slavePath.toStdString(); });
+        RadioPort port(device);
         ASSERT_TRUE(port.setSettings(settings));
         lineCalls.clear();
-        port.open();
+        port.open(radio.slavePath.toStdString());
         int asked = -1, sizes = 0;
         bool stops = false, dtr = false;
         for (const auto& [request, bits] : lineCalls) {
@@ -85,9 +86,19 @@ TEST(SerialLine, FramesGoOutWholeAndTheLineEndsOnTheLastReceive)
 {
     Pty radio;
     QtSerialDevice device;
-    RadioPort port(device, [&](int) { return radio.slavePath.toStdString(); });
-    ASSERT_TRUE(port.open());
-    ASSERT_TRUE(port.writeFrame(kTransmitFrame, false) && port.writeFrame(kReceiveFrame, true));
+    DeviceWatcher watch;
+    MemoryStore store;
+    store.values["Devices/COM1"] = radio.slavePath.toStdString();
+    TestView view;
+    RadioLink link(device, watch, store, view);
+    link.start();
+    ASSERT_TRUE(link.isOpen());
+    const auto sent = [&](PttState state) { // handed to the port, so the lamp shows it
+        view.colour = Rgb{};
+        link.sendPtt(state);
+        return view.colour == (state == PttState::Transmit ? kTransmitRed : kReceiveGreen);
+    };
+    ASSERT_TRUE(sent(PttState::Transmit) && sent(PttState::Receive));
     EXPECT_EQ(framesOf(radio.read(14)), "T R");
     for (int i = 0; i < 8; ++i)
         radio.write(QByteArray(1000, '\xFB'));
@@ -96,19 +107,21 @@ TEST(SerialLine, FramesGoOutWholeAndTheLineEndsOnTheLastReceive)
     const auto fill = [&](bool alternate) {
         int handed = 0;
         for (; device.bytesQueued() == 0 && handed < 100000; ++handed)
-            EXPECT_TRUE(port.writeFrame(alternate && handed % 2 ? kReceiveFrame : kTransmitFrame, false));
+            EXPECT_TRUE(sent(alternate && handed % 2 ? PttState::Receive : PttState::Transmit));
         return handed;
     };
     const int handed = fill(true);
-    EXPECT_FALSE(port.writeFrame(kTransmitFrame, false)) << "a transmit is never sent late";
+    EXPECT_FALSE(sent(PttState::Transmit)) << "a transmit is never sent late";
     QByteArray wire;
     (void)QTest::qWaitFor([&] { wire += radio.read(0, 0); return device.bytesQueued() == 0; }, 3000);
     wire += radio.read(0, 0);
     EXPECT_EQ(wire.size(), handed * 7) << "a frame was cut or lost";
     EXPECT_EQ(wire.right(7), bytesOf(handed % 2 ? kTransmitFrame : kReceiveFrame));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !view.fault.starts_with("The radio is not taking bytes"); }, 1000))
+        << "the drained line is still said stalled: " << view.fault;
 
     const int stale = fill(false);
-    ASSERT_TRUE(port.writeFrame(kReceiveFrame, true));
+    ASSERT_TRUE(sent(PttState::Receive));
     wire = radio.read(1 << 30, 1000);
     EXPECT_TRUE(wire.endsWith(bytesOf(kReceiveFrame)));
     EXPECT_LT(wire.size(), stale * 7) << "stale frames were not thrown away";
@@ -119,9 +132,10 @@ TEST(SerialLine, FramesGoOutWholeAndTheLineEndsOnTheLastReceive)
         for (int i = 0; i < 200 && wire.size() < last * 7; ++i, QThread::msleep(5))
             wire += radio.read(0, 0);
     });
-    port.close();
+    link.shutDown();
     reader.join();
     EXPECT_EQ(wire.size(), last * 7) << "queued bytes were thrown away at close";
+    EXPECT_EQ(view.lines.back(), "closing while the radio is transmitting: it was left keyed");
 }
 
 TEST(SerialLine, OpenFailuresSayWhy)
@@ -129,13 +143,13 @@ TEST(SerialLine, OpenFailuresSayWhy)
     Pty radio;
     QtSerialDevice device, other;
     const std::string busy = radio.slavePath.toStdString();
-    RadioPort holder(other, [&](int) { return busy; });
-    ASSERT_TRUE(holder.open());
+    RadioPort holder(other);
+    ASSERT_TRUE(holder.open(busy));
     for (const auto& [path, reason] : {std::pair{std::string("/dev/does-not-exist-torvak"), "no such device"}, {busy, "busy"},
                                        {QCoreApplication::applicationFilePath().toStdString(), "not a serial device"},
                                        {std::string("/dev/null"), "not a serial device"}}) {
-        RadioPort port(device, [&](int) { return path; });
-        const Status s = port.open();
+        RadioPort port(device);
+        const Status s = port.open(path);
         EXPECT_TRUE(s.reason().find(reason) != std::string::npos && !port.isOpen()) << path << ": " << s.reason();
     }
 }

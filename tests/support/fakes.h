@@ -5,21 +5,31 @@
 // everything else runs against real ptys, sockets and files.
 #include "core/message_box.h"
 #include "core/ptt_controller.h"
+#include "port/device_watch.h"
+#include "port/radio_link.h"
 #include "port/serial_device.h"
 #include "settings/settings_store.h"
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace torvak::test {
 
 // A line that sends what it is given at once, or holds it while stalled.
+// Like the real one, closing gives up on a stalled line (its budget runs out)
+// and says how many bytes it did not send. Each byte carries the tag the test
+// set when it was written, to tell which command it came from.
 struct FakeDevice : SerialDevice {
     std::set<std::string> missing; // paths that fail to open
+    bool descriptorsShort = false;  // every open fails for want of descriptors
     std::vector<std::string> log;  // "open PATH", "close"
     std::vector<std::uint8_t> wire, queued;
+    std::vector<int> wireTags, queuedTags;
+    int tag = 0;
     bool stalled = false, open_ = false;
     LineSettings openedWith;
 
@@ -28,31 +38,71 @@ struct FakeDevice : SerialDevice {
         log.push_back("open " + path);
         if (missing.count(path))
             return Status::failure("no such device");
+        if (descriptorsShort)
+            return Status::failure("out of file descriptors");
         open_ = true;
         openedWith = s;
         return Status::success();
     }
-    void close() override
+    std::size_t close() override
     {
         if (open_)
             log.push_back("close");
         open_ = false;
-        drain(); // as the real one lets the queue out first
+        return dropQueued();
     }
     bool isOpen() const override { return open_; }
     std::size_t bytesQueued() const override { return queued.size(); }
     Status write(std::span<const std::uint8_t> bytes) override
     {
         auto& to = stalled ? queued : wire;
+        auto& tags = stalled ? queuedTags : wireTags;
         to.insert(to.end(), bytes.begin(), bytes.end());
+        tags.insert(tags.end(), bytes.size(), tag);
         return Status::success();
     }
-    void discardQueued() override { queued.clear(); }
+    void discardQueued() override { dropQueued(); }
     void drain() // the line takes bytes again
     {
         stalled = false;
         wire.insert(wire.end(), queued.begin(), queued.end());
+        wireTags.insert(wireTags.end(), queuedTags.begin(), queuedTags.end());
         queued.clear();
+        queuedTags.clear();
+        if (open_ && drained)
+            drained();
+    }
+    void unplug(const std::string& path) // the device goes away, and its path with it
+    {
+        missing.insert(path);
+        stalled = false;
+        if (!open_)
+            return;
+        open_ = false;
+        log.push_back("lost");
+        const std::size_t unsent = dropQueued();
+        if (lost)
+            lost(unsent);
+    }
+    std::size_t dropQueued()
+    {
+        const std::size_t n = queued.size();
+        queued.clear();
+        queuedTags.clear();
+        return n;
+    }
+};
+
+// Tells of a device when its path appears while watched, as the folder
+// watcher does.
+struct FakeWatch : DeviceWatch {
+    std::string watching;
+    void watch(const std::string& path) override { watching = path; }
+    void stop() override { watching.clear(); }
+    void plugged(FakeDevice& device, const std::string& path)
+    {
+        if (device.missing.erase(path) && watching == path && appeared)
+            appeared();
     }
 };
 
@@ -77,15 +127,28 @@ struct MemoryStore : SettingsStore {
     }
 };
 
+// While the next box is up, whatever else happens meanwhile runs.
 struct RecordingBox : MessageBox {
     std::vector<std::string> shown;
-    void show(std::string_view prompt) override { shown.emplace_back(prompt); }
+    std::function<void()> whileUp;
+    void show(std::string_view prompt) override
+    {
+        shown.emplace_back(prompt);
+        if (const auto meanwhile = std::exchange(whileUp, nullptr))
+            meanwhile();
+    }
 };
 
-struct TestLamp : LampView {
+// The lamp and what the port's owner says on it and on stderr.
+struct TestView : LampView, RadioLinkView {
     Rgb colour = kReceiveGreen;
+    std::string fault;
+    std::vector<std::string> lines;
     Rgb fillColour() const override { return colour; }
     void setFillColour(Rgb c) override { colour = c; }
+    void showPtt(PttState s) override { colour = s == PttState::Transmit ? kTransmitRed : kReceiveGreen; }
+    void showFault(const std::string& f) override { fault = f; }
+    void tell(const std::string& line) override { lines.push_back(line); }
 };
 
 } // namespace torvak::test

@@ -22,7 +22,7 @@ TEST(Options, TheStoredPortTableDefaultsAndWrites)
     }
     MemoryStore store;
     EXPECT_EQ(comPortListPosition(store).value + comPort(store).value, 0 + 1);
-    EXPECT_EQ(lineSettings(store) + devicePath(store, 1) + devicePath(store, 4), "9600,n,8,1/dev/ttyS0/dev/ttyS3");
+    EXPECT_EQ(lineSettings(store), "9600,n,8,1");
     EXPECT_EQ(runMinimized(store).value + topMost(store).value, 0);
     EXPECT_TRUE(store.writes.empty()) << "reading writes nothing";
     EXPECT_TRUE(storeComPort(store, 3) && storeTopMost(store, 1) && storeRunMinimized(store, -2) && storeLineSettings(store, "48x"));
@@ -30,6 +30,4 @@ TEST(Options, TheStoredPortTableDefaultsAndWrites)
     EXPECT_EQ(runMinimized(store).value, -2);
     store.writable = false;
     EXPECT_FALSE(storeTopMost(store, 0));
-    store.values["Devices/COM2"] = "/dev/serial/by-id/usb-radio";
-    EXPECT_EQ(devicePath(store, 2), "/dev/serial/by-id/usb-radio");
 }

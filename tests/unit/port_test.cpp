@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The radio port and the three port sequences, over a fake line and store.
+// The radio port, the device each port number opens, and the three port
+// sequences, over a fake line and store.
+#include "port/device_map.h"
 #include "port/reconfigure.h"
 #include "support/fakes.h"
 
@@ -21,25 +23,37 @@ TEST(RadioPort, SettingsAndNumberChangeOnlyWhileClosedAndWritesGoOutWhole)
         EXPECT_FALSE(parseLineSettings(bad)) << bad;
 
     FakeDevice device;
-    RadioPort port(device, [](int n) { return "/dev/fake" + std::to_string(n); });
+    RadioPort port(device);
     EXPECT_FALSE(port.setPortNumber(0) || port.setPortNumber(17));
     EXPECT_TRUE(port.setPortNumber(16) && port.setPortNumber(3) && port.setSettings("4800,e,7,2"));
     EXPECT_FALSE(port.setSettings("48x"));
-    EXPECT_FALSE(port.writeFrame(kTransmitFrame, true)) << "closed";
-    ASSERT_TRUE(port.open());
-    EXPECT_EQ(device.log.back(), "open /dev/fake3");
+    EXPECT_FALSE(port.write(kTransmitFrame)) << "closed";
+    ASSERT_TRUE(port.open("/dev/fake3"));
     EXPECT_EQ(device.openedWith, (LineSettings{4800, Parity::Even, 7, 2})) << "a rejected text left the settings";
-    EXPECT_FALSE(port.open() || port.setPortNumber(2) || port.setSettings("9600,n,8,1")) << "while open";
+    EXPECT_FALSE(port.open("/dev/fake3") || port.setPortNumber(2) || port.setSettings("9600,n,8,1")) << "while open";
     device.stalled = true; // 73 frames fill 511 of the 512 bytes; the 74th would not fit whole
     for (int i = 0; i < 73; ++i)
         ASSERT_TRUE(port.write(kTransmitFrame)) << i;
     EXPECT_FALSE(port.write(kReceiveFrame));
     device.queued.resize(505);
     EXPECT_TRUE(port.write(kReceiveFrame));
-    EXPECT_TRUE(port.close() && port.close()) << "closing a closed port is no error";
+    EXPECT_EQ(port.close(), 512u) << "a stalled line keeps what it was given";
+    EXPECT_EQ(port.close(), 0u) << "closing a closed port is no error";
     device.missing.insert("/dev/fake2");
     ASSERT_TRUE(port.setPortNumber(2));
-    EXPECT_EQ(port.open().reason(), "COM2 (/dev/fake2): no such device");
+    EXPECT_EQ(port.open("/dev/fake2").reason(), "COM2 (/dev/fake2): no such device");
+
+    // What each mapping opens: absent, the built-in port; empty, nothing; a
+    // relative path, refused with an example.
+    MemoryStore store;
+    store.values = {{"Devices/COM2", " /dev/serial/by-id/usb-radio "}, {"Devices/COM3", ""}, {"Devices/COM4", "ttyUSB0"}};
+    for (const auto& [n, path, reason] : {std::tuple{1, "/dev/ttyS0", ""}, {16, "/dev/ttyS15", ""}, {2, "/dev/serial/by-id/usb-radio", ""},
+                                          {3, "", "no device is mapped to COM3 ([Devices] COM3 is empty)"},
+                                          {4, "", "[Devices] COM4=ttyUSB0 is not an absolute path: give the device's full path, such as /dev/ttyUSB0"}}) {
+        const Checked<std::string> mapped = deviceFor(store, n);
+        EXPECT_EQ(mapped.value, path) << n;
+        EXPECT_EQ(mapped.status.reason(), reason) << n;
+    }
 }
 
 // Each sequence from an open port on COM1: what the line saw, what was
@@ -65,9 +79,13 @@ TEST(Sequences, TheSequenceTable)
     int row = 0;
     for (const auto& [sequence, missing, stored, writable, line, writes, shown, open, settings] : cases) {
         FakeDevice device;
+        FakeWatch watch;
         MemoryStore store;
+        TestView view;
         RecordingBox box;
-        RadioPort port{device, [](int n) { return "/dev/radio" + std::to_string(n); }};
+        for (int n = 1; n <= 4; ++n)
+            store.values["Devices/COM" + std::to_string(n)] = "/dev/radio" + std::to_string(n);
+        RadioLink port{device, watch, store, view};
         PortPanel panel{port, store, box};
         ASSERT_TRUE(port.open());
         device.log.clear();

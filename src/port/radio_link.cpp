@@ -1,0 +1,223 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "radio_link.h"
+
+#include "device_map.h"
+
+namespace torvak {
+
+RadioLink::RadioLink(SerialDevice& device, DeviceWatch& watch, const SettingsStore& store, RadioLinkView& view)
+    : device_(device)
+    , watch_(watch)
+    , store_(store)
+    , view_(view)
+    , port_(device)
+{
+    device_.lost = [this](std::size_t unsent) { deviceLost(unsent); };
+    device_.drained = [this] { lineDrained(); };
+    watch_.appeared = [this] { keepOpen(); };
+}
+
+Status RadioLink::setSettings(std::string_view text)
+{
+    const Status taken = port_.setSettings(text);
+    if (!taken && !started_)
+        lastProblem_ = "The stored settings were refused; the port runs at " + port_.settings();
+    return taken;
+}
+
+Status RadioLink::open()
+{
+    if (closing_)
+        return Status::failure("the program is closing");
+    if (port_.isOpen())
+        return port_.open({});
+    const Checked<std::string> path = deviceFor(store_, port_.portNumber());
+    const Status opened = path.status ? port_.open(path.value)
+                                      : Status::failure("COM" + std::to_string(port_.portNumber()) + ": " + path.status.reason());
+    if (!opened) {
+        openFailure_ = opened.reason();
+        // Nothing to wait for where no device is mapped.
+        if (path.status)
+            watch_.watch(path.value);
+        else
+            watch_.stop();
+        openFailure_ += path.status ? "; it opens when the device is there" : "";
+        return opened;
+    }
+    watch_.stop();
+    openFailure_.clear();
+    wentAway_ = false;
+    return opened;
+}
+
+Status RadioLink::close()
+{
+    lineClosed(port_.close());
+    publish();
+    return Status::success();
+}
+
+void RadioLink::start()
+{
+    started_ = true;
+    keepOpen();
+    publish();
+}
+
+void RadioLink::reconfigure(std::string_view what, const std::function<ResumeNext()>& sequence)
+{
+    ++sequences_;
+    const ResumeNext seq = sequence();
+    --sequences_;
+    // Closing stopped the sequence: its failures are no news, and nothing reopens.
+    if (closing_)
+        return;
+    for (const std::string& reason : seq.failures())
+        view_.tell(std::string(what) + ": " + reason);
+    keepOpen();
+    publish();
+}
+
+void RadioLink::shutDown()
+{
+    if (closing_)
+        return;
+    closing_ = true;
+    watch_.stop();
+    lineClosed(port_.close());
+    if (receiveWaiting_)
+        view_.tell("closing with a receive still waiting for the port: it was not sent");
+    if (onWire_ == PttState::Transmit)
+        view_.tell("closing while the radio is transmitting: it was left keyed");
+}
+
+void RadioLink::sendPtt(PttState state)
+{
+    const bool receive = state == PttState::Receive;
+    // Only the newest command counts: it replaces a waiting receive.
+    receiveWaiting_ = false;
+    const Status written = write(state);
+    if (written) {
+        lastProblem_.clear();
+        view_.showPtt(state);
+    } else {
+        receiveWaiting_ = receive && !closing_;
+        const std::string why = written.reason()
+            + (receiveWaiting_ ? "; the receive goes out as soon as the port can take it"
+                               : receive ? "" : "; the transmit was dropped");
+        view_.tell("frame not sent: " + why);
+        lastProblem_ = "Last command not sent: " + why;
+    }
+    publish();
+}
+
+Status RadioLink::write(PttState state)
+{
+    if (closing_)
+        return Status::failure("the program is closing");
+    if (!port_.isOpen())
+        return Status::failure("the radio port is not open");
+    // Bytes still queued mean the line has stopped taking them: what waits
+    // there is older than this frame. A receive replaces it; a transmit that
+    // cannot go out now must not go out later.
+    if (const std::size_t queued = device_.bytesQueued(); queued > 0) {
+        if (state == PttState::Transmit) {
+            lineProblem_ = "The radio is not taking bytes (the line is stalled)";
+            return Status::failure("the radio port is not taking bytes (the line is stalled)");
+        }
+        accountQueued(queued);
+        inFlight_.clear();
+        device_.discardQueued();
+    }
+    const Status written = port_.write(pttFrame(state));
+    if (written) {
+        inFlight_.push_back(state);
+        accountQueued(device_.bytesQueued());
+    }
+    return written;
+}
+
+void RadioLink::deviceLost(std::size_t unsent)
+{
+    lineClosed(unsent);
+    wentAway_ = true;
+    view_.tell("the radio port went away (the device hung up or was removed); it opens again when the device is back");
+    // Plugged back before the hang-up was noticed: it opens now.
+    keepOpen();
+    publish();
+}
+
+void RadioLink::lineDrained()
+{
+    accountQueued(0);
+    lineProblem_.clear();
+    publish();
+}
+
+void RadioLink::keepOpen()
+{
+    if (!started_ || closing_ || sequences_ > 0)
+        return;
+    if (!port_.isOpen()) {
+        const std::string before = openFailure_;
+        const bool wasAway = wentAway_;
+        if (!open()) {
+            if (openFailure_ != before)
+                view_.tell("the radio port is not open: " + openFailure_);
+            publish();
+            return;
+        }
+        if (!before.empty() || wasAway)
+            view_.tell("the radio port is open again");
+    }
+    if (receiveWaiting_)
+        sendPtt(PttState::Receive);
+    publish();
+}
+
+void RadioLink::accountQueued(std::size_t queued)
+{
+    const std::size_t waiting = (queued + kFrameSize - 1) / kFrameSize;
+    while (inFlight_.size() > waiting) {
+        onWire_ = inFlight_.front();
+        inFlight_.pop_front();
+    }
+}
+
+void RadioLink::lineClosed(std::size_t unsent)
+{
+    accountQueued(unsent);
+    lineProblem_.clear();
+    if (inFlight_.empty())
+        return;
+    const PttState lost = inFlight_.back();
+    inFlight_.clear();
+    // The lamp goes back to what the radio last got; a lost receive waits.
+    view_.showPtt(onWire_.value_or(PttState::Receive));
+    if (closing_)
+        return;
+    const bool receive = lost == PttState::Receive;
+    receiveWaiting_ = receiveWaiting_ || receive;
+    const std::string why = std::string(receive ? "the receive" : "the transmit")
+        + " did not reach the radio before its port closed"
+        + (receive ? "; it goes out as soon as the port can take it" : "; it was dropped");
+    view_.tell(why);
+    lastProblem_ = "Last command not sent: " + why;
+}
+
+void RadioLink::publish()
+{
+    std::string port = openFailure_;
+    if (wentAway_)
+        port = "The radio port went away (the device hung up or was removed)" + (port.empty() ? "" : ": " + port);
+    std::string fault;
+    for (const std::string* part : {&port, &lineProblem_, &lastProblem_})
+        if (!part->empty())
+            fault += (fault.empty() ? "" : "\n") + *part;
+    if (fault == fault_)
+        return;
+    fault_ = fault;
+    view_.showFault(fault);
+}
+
+} // namespace torvak

@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/ptt_controller.h"
+#include "core/resume_next.h"
+#include "device_watch.h"
+#include "radio_port.h"
+#include "settings/settings_store.h"
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace torvak {
+
+// What the window shows of the radio's port.
+class RadioLinkView {
+public:
+    virtual ~RadioLinkView() = default;
+    // The lamp's colour: the last frame handed to the port that was not lost.
+    virtual void showPtt(PttState state) = 0;
+    // Why the radio cannot be reached, or nothing.
+    virtual void showFault(const std::string& fault) = 0;
+    // One line for the operator on stderr.
+    virtual void tell(const std::string& line) = 0;
+};
+
+// The one owner of the radio's port: the device, the port number and line
+// settings, the device watch, the receive that waits for the port, and when
+// to open the port again. Its events come from the line (lost, drained), the
+// watch (appeared), the host link (descriptors freed), the window (a port
+// sequence, closing) and the PTT commands.
+//
+// The rule it keeps, in every order those events meet: once the line can
+// carry bytes again, the last PTT frame on it is the one for the last PTT
+// command carried out, and the lamp shows it. A receive the port cannot take
+// waits and goes out as soon as it can; a transmit it cannot take is dropped,
+// never sent late; a receive on a stalled line replaces the stale frames; a
+// frame lost with the line counts as not sent. The port is kept open whenever
+// the program is running and no sequence has it; nothing opens it once
+// closing began.
+class RadioLink : public PttOutput {
+public:
+    RadioLink(SerialDevice& device, DeviceWatch& watch, const SettingsStore& store, RadioLinkView& view);
+
+    // The port itself, as start-up and the port sequences use it.
+    Status setPortNumber(int number) { return port_.setPortNumber(number); }
+    int portNumber() const { return port_.portNumber(); }
+    Status setSettings(std::string_view text);
+    const std::string& settings() const { return port_.settings(); }
+    Status open();
+    Status close();
+    bool isOpen() const { return port_.isOpen(); }
+
+    // Start-up's last step: from now on the port is kept open.
+    void start();
+    // Runs a port sequence; meanwhile (and while its message box is up) the
+    // port is left to it. Its failures are told, then the port is kept open.
+    void reconfigure(std::string_view what, const std::function<ResumeNext()>& sequence);
+    // The program is ending: queued bytes are let out, the port closes, and
+    // nothing opens it again. A waiting receive is not sent.
+    void shutDown();
+
+    void sendPtt(PttState state) override;
+
+    // File descriptors were freed (a host left): an open that failed for
+    // want of them may work now.
+    void descriptorsFreed() { keepOpen(); }
+
+    bool receiveWaiting() const { return receiveWaiting_; }
+
+private:
+    Status write(PttState state);
+    void deviceLost(std::size_t unsent);
+    void lineDrained();
+    // The port should be open: open it, or wait for its device.
+    void keepOpen();
+    // The newest frames whose bytes are still queued are not on the wire yet.
+    void accountQueued(std::size_t queued);
+    // The line closed with this many bytes unsent: the frames they belong to
+    // never reached the radio.
+    void lineClosed(std::size_t unsent);
+    void publish();
+
+    SerialDevice& device_;
+    DeviceWatch& watch_;
+    const SettingsStore& store_;
+    RadioLinkView& view_;
+    RadioPort port_;
+
+    bool started_ = false;
+    bool closing_ = false;
+    int sequences_ = 0;
+    bool receiveWaiting_ = false;
+    // The last frame known to be on the wire, and the frames handed since.
+    std::optional<PttState> onWire_;
+    std::deque<PttState> inFlight_;
+
+    bool wentAway_ = false;
+    std::string openFailure_; // why the port is closed, when it should be open
+    std::string lineProblem_; // the line is not taking bytes
+    std::string lastProblem_; // the last command's frame did not go out
+    std::string fault_;
+};
+
+} // namespace torvak

@@ -1,0 +1,297 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The port owner's rule over a fake line, a fake device watch and a store in
+// memory: named rows, then generated interleavings of the same events.
+#include "core/host_command.h"
+#include "port/device_map.h"
+#include "port/reconfigure.h"
+#include "support/fakes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <sstream>
+
+using namespace torvak;
+using namespace torvak::test;
+
+namespace {
+
+// A radio on COM1 and COM3 (one line, as one radio moved between them), COM2
+// mapped to nothing, COM4 the built-in port that is never there.
+struct Rig : PttOutput {
+    FakeDevice device;
+    FakeWatch watch;
+    MemoryStore store;
+    TestView view;
+    RecordingBox box;
+    RadioLink link{device, watch, store, view};
+    PttController ptt{*this, view, [this] { closeWindow(); }};
+    PortPanel panel{link, store, box};
+
+    bool started = false, closing = false;
+    int sequences = 0;
+    std::size_t logAtClose = 0, wireChecked = 0;
+    int serial = 0, lastReceive = -1;
+    std::optional<PttState> lastIssued;
+    std::string broken; // the first rule seen broken, and after which step
+
+    Rig()
+    {
+        store.values = {{"Devices/COM1", "/dev/radio1"}, {"Devices/COM2", ""}, {"Devices/COM3", "/dev/radio3"}};
+        device.missing.insert("/dev/ttyS3");
+    }
+
+    void sendPtt(PttState state) override
+    {
+        lastIssued = state;
+        if (state == PttState::Receive)
+            lastReceive = serial;
+        link.sendPtt(state);
+    }
+    void closeWindow()
+    {
+        if (closing)
+            return;
+        closing = true;
+        logAtClose = device.log.size();
+        link.shutDown();
+    }
+    std::string path() const { return deviceFor(store, link.portNumber()).value; }
+    std::optional<PttState> onWire() const
+    {
+        if (device.wire.size() < kFrameSize)
+            return std::nullopt;
+        return device.wire[device.wire.size() - 2] == 0x01 ? PttState::Transmit : PttState::Receive;
+    }
+    Rgb colourOf(std::optional<PttState> s) const { return s == PttState::Transmit ? kTransmitRed : kReceiveGreen; }
+
+    void sequence(std::string_view what, const std::function<ResumeNext()>& run, const std::vector<std::string>& whileUp)
+    {
+        box.whileUp = [this, whileUp] {
+            for (const std::string& step : whileUp) {
+                const bool open = link.isOpen();
+                this->step(step);
+                if (!open && link.isOpen())
+                    fail("the port opened behind a sequence's back", step);
+            }
+        };
+        ++sequences;
+        link.reconfigure(what, run);
+        --sequences;
+        box.whileUp = nullptr;
+    }
+
+    // One event: "tx", "rx", "c,s" (any host pair), "click", "blue" (the
+    // lamp), "stall", "drain", "unplug" (the open port's device; "unplug:3"
+    // COM3's), "plug" (every radio device back), "short" and "freed" (file
+    // descriptors), "close" (the window), "choose:N", "edit:TEXT", "leave";
+    // a sequence's "{a,b}" happens while its message box is up.
+    // "com1=TEXT" maps COM1 before start-up.
+    void step(const std::string& text)
+    {
+        const std::size_t brace = text.find('{');
+        const std::string name = text.substr(0, std::min(text.find(':'), brace));
+        const std::string arg = text.find(':') < brace ? text.substr(text.find(':') + 1, brace - text.find(':') - 1) : "";
+        std::vector<std::string> inner;
+        if (brace != std::string::npos) {
+            std::istringstream in(text.substr(brace + 1, text.size() - brace - 2));
+            for (std::string s; std::getline(in, s, ',');)
+                inner.push_back(s);
+        }
+        if (name.starts_with("com1=")) {
+            store.values["Devices/COM1"] = name.substr(5);
+            return;
+        }
+        if (!started) {
+            started = true;
+            link.start();
+        }
+        device.tag = ++serial;
+        std::int32_t command = 0, state = 0;
+        if (name == "tx" || name == "rx")
+            ptt.ptt(kCommandPtt, name == "tx" ? kStateTransmit : kStateReceive);
+        else if (std::sscanf(name.c_str(), "%d,%d", &command, &state) == 2)
+            ptt.ptt(command, state);
+        else if (name == "click")
+            ptt.lampClick();
+        else if (name == "blue")
+            view.colour = Rgb{0, 0, 255};
+        else if (name == "stall")
+            device.stalled = true;
+        else if (name == "drain")
+            device.drain();
+        else if (name == "unplug")
+            device.unplug(arg.empty() ? path() : "/dev/radio" + arg);
+        else if (name == "plug")
+            for (const char* p : {"/dev/radio1", "/dev/radio3"})
+                watch.plugged(device, p);
+        else if (name == "short")
+            device.descriptorsShort = true;
+        else if (name == "freed")
+            device.descriptorsShort = false, link.descriptorsFreed();
+        else if (name == "close")
+            closeWindow();
+        else if (name == "choose")
+            sequence("choosing the port", [&] { return choosePort(panel, std::stoi(arg)); }, inner);
+        else if (name == "edit")
+            sequence("applying the settings", [&] { return editSettings(panel, arg); }, inner);
+        else if (name == "leave")
+            sequence("leaving the settings box", [&] { return leaveSettingsBox(panel); }, inner);
+        else
+            ADD_FAILURE() << "no such step: " << text;
+        check(text);
+    }
+
+    void fail(const std::string& rule, const std::string& after)
+    {
+        if (broken.empty())
+            broken = rule + " (after " + after + ")";
+    }
+
+    // The rules, after every event.
+    void check(const std::string& after)
+    {
+        for (std::size_t i = logAtClose; closing && i < device.log.size(); ++i)
+            if (device.log[i].starts_with("open"))
+                fail("the device was opened after closing began", after);
+        for (; wireChecked + kFrameSize <= device.wire.size(); wireChecked += kFrameSize)
+            if (device.wire[wireChecked + 5] == 0x01 && device.wireTags[wireChecked] < lastReceive)
+                fail("a transmit went out after a later receive", after);
+        if (link.receiveWaiting() && view.fault.empty())
+            fail("a receive waits and the lamp does not say why", after);
+        if (closing || sequences > 0)
+            return;
+        const Checked<std::string> mapped = deviceFor(store, link.portNumber());
+        if (!link.isOpen() && mapped.status && !device.missing.count(mapped.value) && !device.descriptorsShort)
+            fail("the port stayed closed with its device there", after);
+        if (!link.isOpen() || device.stalled)
+            return;
+        if (link.receiveWaiting())
+            fail("a receive waits while the line takes bytes", after);
+        if (view.colour != colourOf(onWire()) && view.colour != Rgb{0, 0, 255})
+            fail("the lamp does not show the last frame on the wire", after);
+        if (lastIssued == PttState::Receive && onWire() != PttState::Receive)
+            fail("the last command was a receive and the radio did not get it", after);
+    }
+
+    std::string frames() const
+    {
+        std::string out;
+        for (std::size_t at = 0; at + kFrameSize <= device.wire.size(); at += kFrameSize)
+            out += std::string(out.empty() ? "" : " ") + (device.wire[at + 5] == 0x01 ? "T" : "R");
+        return out;
+    }
+    bool told(const char* what) const
+    {
+        for (const std::string& line : view.lines)
+            if (line.find(what) != std::string::npos)
+                return true;
+        return false;
+    }
+};
+
+} // namespace
+
+// Each row: what happens, what the radio got, the lamp, whether a receive
+// still waits, and what the lamp's ring or stderr says. The rows from
+// "com1=" on are faults once seen from outside.
+TEST(RadioLink, TheNamedRows)
+{
+    const Rgb G = kReceiveGreen, R = kTransmitRed;
+    const std::tuple<const char*, const char*, Rgb, bool, const char*> rows[] = {
+        {"tx tx rx rx", "T T R R", G, false, ""},
+        {"0,2 0,-1 0,2147483647 2,1 -2147483648,1", "", G, false, ""},
+        {"tx 0,2 -1,0", "T", R, false, ""},
+        {"tx 1,0 1,-7 rx", "T", R, false, "left keyed"},
+        {"blue tx", "T", R, false, ""},
+        {"blue click click", "T R", G, false, ""},
+        {"click click click", "T R T", R, false, ""},
+        {"unplug rx", "", G, true, "went away"},
+        {"unplug tx plug", "", G, false, "transmit was dropped"},
+        {"tx unplug click", "T", R, true, "not open"},
+        {"tx unplug rx rx plug", "T R", G, false, "open again"},
+        {"tx unplug rx tx plug", "T", R, false, ""},
+        {"tx stall rx drain", "T R", G, false, ""},
+        {"stall tx tx drain", "T", R, false, "not taking bytes"},
+        {"stall tx rx tx tx drain", "R", G, false, ""},
+        {"stall rx tx rx rx tx close", "", G, false, ""}, // the stall outlasts closing's budget
+        {"tx stall tx unplug rx plug", "T R", G, false, ""},
+        // An empty mapping neither hangs nor opens anything; choosing it while
+        // transmitting says so, and the receive waits for a port that opens.
+        {"com1= rx tx", "", G, false, "no device is mapped to COM1"},
+        {"com1=ttyUSB0 tx", "", G, false, "such as /dev/ttyUSB0"},
+        {"tx choose:1 rx", "T", R, true, "no device is mapped to COM2"},
+        {"tx choose:1 rx choose:0", "T R", G, false, ""},
+        // A device back while a box is up opens once the box is gone.
+        {"tx unplug:3 choose:2{plug} rx", "T R", G, false, ""},
+        {"tx edit:48x leave{unplug:1,plug,rx}", "T R", G, false, ""},
+        {"tx unplug edit:48x leave{plug} rx", "T R", G, false, ""},
+        // A receive queued on a stalled line and lost with the device waits.
+        {"tx stall rx unplug", "T", R, true, "receive did not reach the radio"},
+        {"tx stall rx unplug plug", "T R", G, false, ""},
+        // Out of descriptors when the device comes back: it opens once some are free.
+        {"tx short unplug rx plug", "T", R, true, "out of file descriptors"},
+        {"tx short unplug rx plug freed", "T R", G, false, ""},
+        // Closing while a box is up: the sequence never opens the port again,
+        // and stderr says what the radio got.
+        {"tx edit:48x leave{close} rx", "T", R, false, "left keyed"},
+        {"tx unplug rx edit:48x leave{close}", "T", R, true, "receive still waiting"},
+        {"tx rx edit:48x leave{close}", "T R", G, false, ""},
+    };
+    for (const auto& [steps, wire, lamp, waiting, says] : rows) {
+        Rig rig;
+        std::istringstream in(steps);
+        for (std::string step; in >> step;)
+            rig.step(step);
+        EXPECT_EQ(rig.broken, "") << steps;
+        EXPECT_EQ(rig.frames(), wire) << steps;
+        EXPECT_EQ(rig.view.colour, lamp) << steps;
+        EXPECT_EQ(rig.link.receiveWaiting(), waiting) << steps;
+        EXPECT_TRUE(rig.told(says) || rig.view.fault.find(says) != std::string::npos)
+            << steps << ": nothing says \"" << says << "\"; the ring says \"" << rig.view.fault << "\"";
+        EXPECT_EQ(rig.told("left keyed"), rig.closing && rig.onWire() == PttState::Transmit) << steps;
+    }
+}
+
+// A few thousand generated interleavings of the same events, each ended by
+// putting everything back (devices, descriptors, a moving line), with the
+// rules checked after every event. A failure prints its steps as a row.
+TEST(RadioLink, TheRuleHoldsOverGeneratedInterleavings)
+{
+    const char* anytime[] = {"tx", "rx", "tx", "rx", "click", "stall", "drain", "unplug", "plug", "short", "freed"};
+    const char* sequences[] = {"choose:0", "choose:1", "choose:2", "choose:3", "edit:9600,n,8,1", "edit:4800,e,7,2", "edit:48x", "leave"};
+    std::mt19937 random(20261207);
+    const auto pick = [&](auto& from) { return std::string(from[random() % std::size(from)]); };
+    int failures = 0;
+    for (int run = 0; run < 3000 && failures < 3; ++run) {
+        std::vector<std::string> steps;
+        for (int n = 1 + random() % 24; n > 0; --n) {
+            std::string step = random() % 5 ? pick(anytime) : pick(sequences);
+            if (!step.starts_with("choose") && !step.starts_with("edit") && !step.starts_with("leave")) {
+                steps.push_back(step);
+                continue;
+            }
+            std::string whileUp;
+            for (int k = random() % 4; k > 0; --k)
+                whileUp += (whileUp.empty() ? "" : ",") + (random() % 12 ? pick(anytime) : std::string("close"));
+            steps.push_back(step + (whileUp.empty() ? "" : "{" + whileUp + "}"));
+        }
+        if (random() % 8 == 0)
+            steps.push_back("close");
+        for (const char* end : {"plug", "freed", "drain"})
+            steps.push_back(end);
+        Rig rig;
+        for (const std::string& step : steps)
+            rig.step(step);
+        if (rig.closing && rig.told("left keyed") != (rig.onWire() == PttState::Transmit))
+            rig.fail("stderr and the radio disagree on a keyed radio at exit", "the end");
+        if (!rig.broken.empty()) {
+            std::string row;
+            for (const std::string& s : steps)
+                row += (row.empty() ? "" : " ") + s;
+            ADD_FAILURE() << rig.broken << "\n  steps: " << row;
+            ++failures;
+        }
+    }
+}
