@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -59,16 +60,10 @@ const char* kindOf(mode_t mode)
 } // namespace
 
 struct HostLink::Connection {
-    explicit Connection(int fd, HostLink* link)
-        : fd(fd)
-        , notifier(fd, QSocketNotifier::Read)
-    {
-        QObject::connect(&notifier, &QSocketNotifier::activated, link, &HostLink::readReady);
-    }
+    explicit Connection(int fd) : fd(fd) {}
     ~Connection() { ::close(fd); }
 
     int fd;
-    QSocketNotifier notifier;
     bool dropped = false; // closing on the next turn
 };
 
@@ -80,8 +75,10 @@ HostLink::HostLink(QObject* parent)
 HostLink::~HostLink()
 {
     removeHook();
-    if (lock_ >= 0)
-        ::close(lock_);
+    delete arriving_;
+    for (const int fd : {ready_, lock_})
+        if (fd >= 0)
+            ::close(fd);
 }
 
 Checked<QString> HostLink::registerMessage()
@@ -176,11 +173,21 @@ HostLink::Installed HostLink::installHook()
             ::close(fd);
         return {Hook::Failed, "cannot listen on " + path.value.toStdString() + ": " + why};
     }
-    listener_ = fd;
-    path_ = path.value;
     // What is at the path when we leave is removed only if it is still this.
     socketDevice_ = st.st_dev;
     socketInode_ = st.st_ino;
+    // The hosts' connections are watched through one epoll set: it hands
+    // them over in the order their bytes came, which tells whose came first.
+    ready_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (ready_ < 0) {
+        const std::string why = std::strerror(errno);
+        ::close(fd);
+        return {Hook::Failed, "cannot watch the host link: " + why};
+    }
+    listener_ = fd;
+    path_ = path.value;
+    arriving_ = new QSocketNotifier(ready_, QSocketNotifier::Read, this);
+    connect(arriving_, &QSocketNotifier::activated, this, &HostLink::readReady);
     accepting_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(accepting_, &QSocketNotifier::activated, this, &HostLink::acceptConnections);
     return {Hook::Installed, {}};
@@ -201,6 +208,8 @@ void HostLink::removeHook()
     }
     // Records after a close command are not carried out. The connections go
     // later: removeHook may run inside one of their own reads.
+    if (arriving_)
+        arriving_->setEnabled(false);
     queue_.clear();
     for (auto& [id, connection] : connections_)
         dropLater(id);
@@ -214,9 +223,7 @@ void HostLink::dropLater(std::uint64_t id)
     if (connection.dropped)
         return;
     connection.dropped = true;
-    connection.notifier.setEnabled(false);
-    if (cutShort_ == id)
-        cutShort_.reset();
+    ::epoll_ctl(ready_, EPOLL_CTL_DEL, connection.fd, nullptr);
     QMetaObject::invokeMethod(this, [this, id] {
         connections_.erase(id);
         if (accepting_ && !accepting_->isEnabled())
@@ -230,9 +237,11 @@ void HostLink::acceptConnections()
     while (true) {
         const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
-            auto connection = std::make_unique<Connection>(fd, this);
-            connection->notifier.setEnabled(reading_);
-            connections_[++accepted_] = std::move(connection);
+            epoll_event watched {};
+            watched.events = EPOLLIN;
+            watched.data.u64 = ++accepted_;
+            connections_[accepted_] = std::make_unique<Connection>(fd);
+            ::epoll_ctl(ready_, EPOLL_CTL_ADD, fd, &watched);
             continue;
         }
         if (errno == EINTR || errno == ECONNABORTED)
@@ -252,15 +261,17 @@ void HostLink::acceptConnections()
 
 void HostLink::readReady()
 {
-    // Records a host handed over before another's are carried out first: the
-    // connection the bound cut short goes on, then each in the order accepted,
-    // each read until it has nothing more.
-    if (cutShort_ && !readAll(*cutShort_))
-        return;
-    cutShort_.reset();
-    for (const auto& [id, connection] : connections_)
-        if (!connection->dropped && !readAll(id))
+    // Records a host handed over before another's are carried out first:
+    // epoll hands the connections over in the order their bytes came, and one
+    // the read-ahead bound cut short stays ahead of any that came later. Each
+    // is read until it has nothing more.
+    std::array<epoll_event, 64> ready {};
+    const int n = ::epoll_wait(ready_, ready.data(), static_cast<int>(ready.size()), 0);
+    for (int i = 0; i < n; ++i) {
+        const auto it = connections_.find(ready[static_cast<std::size_t>(i)].data.u64);
+        if (it != connections_.end() && !it->second->dropped && !readAll(it->first))
             return;
+    }
 }
 
 bool HostLink::readAll(std::uint64_t id)
@@ -271,7 +282,6 @@ bool HostLink::readAll(std::uint64_t id)
         // Past the queue's capacity the senders wait in their sockets.
         const std::size_t room = queue_.room();
         if (room == 0) {
-            cutShort_ = id;
             setReading(false);
             return false;
         }
@@ -299,10 +309,8 @@ void HostLink::closeConnection(std::uint64_t id)
 
 void HostLink::setReading(bool on)
 {
-    reading_ = on;
-    for (auto& [id, connection] : connections_)
-        if (!connection->dropped)
-            connection->notifier.setEnabled(on);
+    if (arriving_ && listener_ >= 0)
+        arriving_->setEnabled(on);
 }
 
 void HostLink::scheduleNext()
@@ -321,7 +329,7 @@ void HostLink::carryOutNext()
     if (!command)
         return;
     scheduleNext();
-    if (!reading_ && queue_.room() >= kReadChunk)
+    if (arriving_ && !arriving_->isEnabled() && queue_.room() >= kReadChunk)
         setReading(true);
     emit hookProc(command->command, command->state);
 }

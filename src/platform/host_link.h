@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <optional>
 
 #include <sys/types.h>
 
@@ -86,14 +85,14 @@ private:
     dev_t socketDevice_ = 0;
     ino_t socketInode_ = 0;
     QSocketNotifier* accepting_ = nullptr;
-    // In the order they were accepted.
+    // The hosts' connections, as one epoll set.
+    int ready_ = -1;
+    QSocketNotifier* arriving_ = nullptr;
+    // By the number the epoll set knows each by.
     std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
     std::uint64_t accepted_ = 0;
-    // Stopped by the read-ahead bound with bytes left: read first next time.
-    std::optional<std::uint64_t> cutShort_;
     // Few records read ahead: a host behind a flood waits for no more than these.
     CommandQueue queue_{256};
-    bool reading_ = true;
     bool scheduled_ = false;
     bool toldOutOfDescriptors_ = false;
 };

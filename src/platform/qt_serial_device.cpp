@@ -181,8 +181,9 @@ void QtSerialDevice::discardQueued()
 
 void QtSerialDevice::drain()
 {
-    // Replies and the bus echo are never interpreted.
-    port_.readAll();
+    // Replies and the bus echo are not interpreted; that they came is news.
+    if (!port_.readAll().isEmpty() && heard)
+        heard();
 }
 
 void QtSerialDevice::written()

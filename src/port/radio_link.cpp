@@ -14,6 +14,7 @@ RadioLink::RadioLink(SerialDevice& device, DeviceWatch& watch, const SettingsSto
 {
     device_.lost = [this](std::size_t unsent) { deviceLost(unsent); };
     device_.drained = [this] { lineDrained(); };
+    device_.heard = [this] { radioHeard(); };
     watch_.appeared = [this] { keepOpen(); };
 }
 
@@ -52,7 +53,7 @@ Status RadioLink::open()
 
 Status RadioLink::close()
 {
-    lineClosed(port_.close());
+    lineClosed(port_.close(), false);
     publish();
     return Status::success();
 }
@@ -84,10 +85,11 @@ void RadioLink::shutDown()
         return;
     closing_ = true;
     watch_.stop();
-    lineClosed(port_.close());
+    lineClosed(port_.close(), false);
     if (receiveWaiting_)
-        view_.tell("closing with a receive still waiting for the port: it was not sent");
-    if (onWire_ == PttState::Transmit)
+        view_.tell("closing with a receive still waiting for the port: it was not sent, and the radio may "
+                   "still be transmitting");
+    else if (shown_ == PttState::Transmit)
         view_.tell("closing while the radio is transmitting: it was left keyed");
 }
 
@@ -99,7 +101,7 @@ void RadioLink::sendPtt(PttState state)
     const Status written = write(state);
     if (written) {
         lastProblem_.clear();
-        view_.showPtt(state);
+        showPtt(state);
     } else {
         receiveWaiting_ = receive && !closing_;
         const std::string why = written.reason()
@@ -120,26 +122,31 @@ Status RadioLink::write(PttState state)
     // Bytes still queued mean the line has stopped taking them: what waits
     // there is older than this frame. A receive replaces it; a transmit that
     // cannot go out now must not go out later.
-    if (const std::size_t queued = device_.bytesQueued(); queued > 0) {
+    if (device_.bytesQueued() > 0) {
         if (state == PttState::Transmit) {
             lineProblem_ = "The radio is not taking bytes (the line is stalled)";
             return Status::failure("the radio port is not taking bytes (the line is stalled)");
         }
-        accountQueued(queued);
-        inFlight_.clear();
+        // The radio reads nothing: what it was not heard after is thrown away.
+        unconfirmed_.clear();
         device_.discardQueued();
     }
+    // Recorded before it is handed over: the radio may answer at once.
+    unconfirmed_.push_back(state);
     const Status written = port_.write(pttFrame(state));
-    if (written) {
-        inFlight_.push_back(state);
-        accountQueued(device_.bytesQueued());
-    }
+    if (!written)
+        unconfirmed_.pop_back();
+    else if (!answers_)
+        confirm();
+    // A radio gone quiet for good leaves no record of more than the send
+    // buffer holds.
+    confirmAllBut(kSendBufferSize / kFrameSize);
     return written;
 }
 
 void RadioLink::deviceLost(std::size_t unsent)
 {
-    lineClosed(unsent);
+    lineClosed(unsent, true);
     wentAway_ = true;
     view_.tell("the radio port went away (the device hung up or was removed); it opens again when the device is back");
     // Plugged back before the hang-up was noticed: it opens now.
@@ -149,9 +156,27 @@ void RadioLink::deviceLost(std::size_t unsent)
 
 void RadioLink::lineDrained()
 {
-    accountQueued(0);
     lineProblem_.clear();
     publish();
+}
+
+void RadioLink::radioHeard()
+{
+    answers_ = true;
+    confirm();
+}
+
+void RadioLink::confirm()
+{
+    confirmAllBut((device_.bytesQueued() + kFrameSize - 1) / kFrameSize);
+}
+
+void RadioLink::confirmAllBut(std::size_t newest)
+{
+    while (unconfirmed_.size() > newest) {
+        delivered_ = unconfirmed_.front();
+        unconfirmed_.pop_front();
+    }
 }
 
 void RadioLink::keepOpen()
@@ -175,34 +200,32 @@ void RadioLink::keepOpen()
     publish();
 }
 
-void RadioLink::accountQueued(std::size_t queued)
+void RadioLink::lineClosed(std::size_t unsent, bool deviceGone)
 {
-    const std::size_t waiting = (queued + kFrameSize - 1) / kFrameSize;
-    while (inFlight_.size() > waiting) {
-        onWire_ = inFlight_.front();
-        inFlight_.pop_front();
-    }
-}
-
-void RadioLink::lineClosed(std::size_t unsent)
-{
-    accountQueued(unsent);
     lineProblem_.clear();
-    if (inFlight_.empty())
+    const std::size_t lost = deviceGone ? unconfirmed_.size()
+                                        : std::min(unconfirmed_.size(), (unsent + kFrameSize - 1) / kFrameSize);
+    if (lost == 0)
         return;
-    const PttState lost = inFlight_.back();
-    inFlight_.clear();
-    // The lamp goes back to what the radio last got; a lost receive waits.
-    view_.showPtt(onWire_.value_or(PttState::Receive));
+    const PttState newest = unconfirmed_.back();
+    unconfirmed_.resize(unconfirmed_.size() - lost);
+    // The lamp goes back to what the radio last got.
+    showPtt(!unconfirmed_.empty() ? unconfirmed_.back() : delivered_.value_or(PttState::Receive));
     if (closing_)
         return;
-    const bool receive = lost == PttState::Receive;
+    const bool receive = newest == PttState::Receive;
     receiveWaiting_ = receiveWaiting_ || receive;
     const std::string why = std::string(receive ? "the receive" : "the transmit")
         + " did not reach the radio before its port closed"
         + (receive ? "; it goes out as soon as the port can take it" : "; it was dropped");
     view_.tell(why);
     lastProblem_ = "Last command not sent: " + why;
+}
+
+void RadioLink::showPtt(PttState state)
+{
+    shown_ = state;
+    view_.showPtt(state);
 }
 
 void RadioLink::publish()

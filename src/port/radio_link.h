@@ -42,6 +42,13 @@ public:
 // frame lost with the line counts as not sent. The port is kept open whenever
 // the program is running and no sequence has it; nothing opens it once
 // closing began.
+//
+// A radio that answers (or a bus that echoes) tells when a frame reached it:
+// once it has been heard, a frame counts as delivered only when it is heard
+// again after it. Until then the kernel may hold it in a buffer nobody reads
+// (a stopped program behind a pseudo-terminal), and a device that goes away
+// takes it along. A radio never heard gives no such word: what the line took
+// counts as delivered.
 class RadioLink : public PttOutput {
 public:
     RadioLink(SerialDevice& device, DeviceWatch& watch, const SettingsStore& store, RadioLinkView& view);
@@ -76,13 +83,17 @@ private:
     Status write(PttState state);
     void deviceLost(std::size_t unsent);
     void lineDrained();
+    void radioHeard();
+    // Everything handed before but what still waits in the send buffer.
+    void confirm();
+    void confirmAllBut(std::size_t newest);
     // The port should be open: open it, or wait for its device.
     void keepOpen();
-    // The newest frames whose bytes are still queued are not on the wire yet.
-    void accountQueued(std::size_t queued);
-    // The line closed with this many bytes unsent: the frames they belong to
-    // never reached the radio.
-    void lineClosed(std::size_t unsent);
+    // The line closed with this many bytes unsent, or went away with the
+    // device and whatever its kernel held: those frames never reached the
+    // radio. A receive among the newest waits again; the lamp goes back.
+    void lineClosed(std::size_t unsent, bool deviceGone);
+    void showPtt(PttState state);
     void publish();
 
     SerialDevice& device_;
@@ -95,9 +106,11 @@ private:
     bool closing_ = false;
     int sequences_ = 0;
     bool receiveWaiting_ = false;
-    // The last frame known to be on the wire, and the frames handed since.
-    std::optional<PttState> onWire_;
-    std::deque<PttState> inFlight_;
+    PttState shown_ = PttState::Receive;
+    // The newest frame the radio was heard after, and the frames handed since.
+    std::optional<PttState> delivered_;
+    std::deque<PttState> unconfirmed_;
+    bool answers_ = false;
 
     bool wentAway_ = false;
     std::string openFailure_; // why the port is closed, when it should be open

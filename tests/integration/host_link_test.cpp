@@ -65,32 +65,57 @@ TEST(HostLink, RecordsArriveWholeOnceAndInReadOrder)
     EXPECT_EQ(got, (std::vector<HostCommand>{{0, 1}, {0, 0}})) << "the half record came back";
     for (int fd : {b, next})
         ::close(fd);
+
+    // A burst handed to the kernel before another host's receive is carried
+    // out before it, however far past the read-ahead bound it goes, even when
+    // that host connected first and both wait when the link looks.
+    for (const int burst : {150, 1000}) {
+        got.clear();
+        const int b = connectUnix(sandbox.socketPath());
+        QTest::qWait(20);
+        const int a = connectUnix(sandbox.socketPath());
+        QTest::qWait(20);
+        QByteArray many;
+        for (int i = 0; i < burst; ++i)
+            many += records({{0, i % 2 == 0 ? 0 : 1}});
+        send(a, many);
+        send(b, records({{0, 0}}));
+        ASSERT_TRUE(got.reach(burst + 1)) << burst;
+        EXPECT_EQ(got.back(), (HostCommand{0, 0})) << burst << ": the receive did not come last";
+        EXPECT_EQ(got[burst - 1], (HostCommand{0, 1})) << burst;
+        for (int fd : {a, b})
+            ::close(fd);
+    }
 }
 
-// One instance owns the socket: the lock decides, and a socket left by one
-// that died is replaced. Anything else at the path, or a runtime directory
-// unfit for the socket, is refused by name and left as it was.
+// One instance owns the socket: the lock decides, in any runtime directory
+// of the user's, and a socket or lock left by one that died is taken over.
+// Anything else at either path, or a runtime directory unfit for the socket,
+// is refused by name and left as it was.
 TEST(HostLink, TheSocketPathAndRuntimeDirectoryTable)
 {
     using Hook = HostLink::Hook;
     const auto env = [](const QByteArray& dir) { return [dir](const QByteArray&) { qputenv("XDG_RUNTIME_DIR", dir); }; };
     const auto chmodTo = [](mode_t mode) { return [mode](const QByteArray& path) { ::chmod(path.left(path.lastIndexOf('/')).constData(), mode); }; };
-    const std::tuple<const char*, std::function<void(const QByteArray&)>, Hook> cases[] = {
-        {"", [](const QByteArray&) {}, Hook::Installed},
-        {"", [](const QByteArray& path) { connectUnix(QFile::decodeName(path), 0, ::bind); }, Hook::Installed}, // a stale socket
-        {"is a regular file", [](const QByteArray& path) { QFile(QFile::decodeName(path)).open(QIODevice::WriteOnly); }, Hook::Failed},
-        {"is a FIFO", [](const QByteArray& path) { ::mkfifo(path.constData(), 0600); }, Hook::Failed},
-        {"open to other users", chmodTo(0777), Hook::Failed},
-        {"open to other users (mode 750)", chmodTo(0750), Hook::Failed},
-        {"does not exist", env("/nonexistent/torvak"), Hook::Failed},
-        {"not an absolute path", env("run"), Hook::Failed},
+    const std::tuple<const char*, std::function<void(const QByteArray&)>, Hook, bool> cases[] = { // ..., a second instance is refused
+        {"", [](const QByteArray&) {}, Hook::Installed, true},
+        {"", [](const QByteArray& path) { connectUnix(QFile::decodeName(path), 0, ::bind); }, Hook::Installed, true}, // a stale socket
+        {"", [](const QByteArray& path) { QFile(QFile::decodeName(path + ".lock")).open(QIODevice::WriteOnly); }, Hook::Installed, true},
+        {"is a regular file", [](const QByteArray& path) { QFile(QFile::decodeName(path)).open(QIODevice::WriteOnly); }, Hook::Failed, true},
+        {"is a FIFO", [](const QByteArray& path) { ::mkfifo(path.constData(), 0600); }, Hook::Failed, true},
+        {"TORVAKFUNC.lock: it is a directory; remove it", [](const QByteArray& path) { ::mkdir(path + ".lock", 0700); }, Hook::Failed, false},
+        {"TORVAKFUNC.lock: it is a symbolic link", [](const QByteArray& path) { QFile::link("/tmp", QFile::decodeName(path + ".lock")); }, Hook::Failed, false},
+        {"open to other users", chmodTo(0777), Hook::Failed, true},
+        {"open to other users (mode 755)", chmodTo(0755), Hook::Failed, true},
+        {"does not exist", env("/nonexistent/torvak"), Hook::Failed, false},
+        {"not an absolute path", env("run"), Hook::Failed, false},
         {"too long", [](const QByteArray& path) {
              const QByteArray deep = path.left(path.lastIndexOf('/') + 1) + QByteArray(100, 'd');
              ::mkdir(deep.constData(), 0700);
              qputenv("XDG_RUNTIME_DIR", deep);
-         }, Hook::Failed},
+         }, Hook::Failed, true},
     };
-    for (const auto& [reason, prepare, hook] : cases) {
+    for (const auto& [reason, prepare, hook, locked] : cases) {
         Sandbox sandbox;
         const QByteArray path = QFile::encodeName(sandbox.socketPath());
         prepare(path);
@@ -100,16 +125,21 @@ TEST(HostLink, TheSocketPathAndRuntimeDirectoryTable)
         const HostLink::Installed got = link.installHook();
         EXPECT_EQ(got.hook, hook) << reason << ": " << got.reason;
         EXPECT_NE(got.reason.find(reason), std::string::npos) << got.reason;
+        HostLink second;
+        EXPECT_EQ(second.installHook().hook == Hook::AlreadyRunning, locked) << reason;
         if (hook == Hook::Installed) {
             ASSERT_EQ(::stat(path.constData(), &after), 0);
             EXPECT_TRUE(S_ISSOCK(after.st_mode) && (after.st_mode & 077) == 0) << "the socket is the user's alone";
-            HostLink second;
-            EXPECT_EQ(second.installHook().hook, Hook::AlreadyRunning);
             Received received(link);
             const int host = connectUnix(sandbox.socketPath());
             send(host, records({{0, 1}}));
             EXPECT_TRUE(received.reach(1)) << "a second instance took the socket";
             ::close(host);
+            // The operator's file put where the socket was is not ours to delete.
+            ::unlink(path.constData());
+            QFile(QFile::decodeName(path)).open(QIODevice::WriteOnly);
+            link.removeHook();
+            EXPECT_TRUE(::lstat(path.constData(), &after) == 0 && S_ISREG(after.st_mode));
         } else {
             EXPECT_EQ(::lstat(path.constData(), &after) == 0 && after.st_ino == before.st_ino, existed) << reason;
         }

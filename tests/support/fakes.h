@@ -19,19 +19,29 @@
 
 namespace torvak::test {
 
-// A line that sends what it is given at once, or holds it while stalled.
-// Like the real one, closing gives up on a stalled line (its budget runs out)
-// and says how many bytes it did not send. Each byte carries the tag the test
+// A line that sends what it is given at once, or holds it while stalled; the
+// radio on it echoes what reaches it. A deaf radio stops reading as a stopped
+// program behind a pseudo-terminal does: the kernel still takes a frame's
+// worth (unseen, as bytesQueued cannot count it), then the line stalls. Like
+// the real one, closing gives up on a stalled line (its budget runs out) and
+// says how many counted bytes it did not send; what the kernel took stays
+// there for the radio, unless the device goes away. Each byte carries the tag the test
 // set when it was written, to tell which command it came from.
 struct FakeDevice : SerialDevice {
     std::set<std::string> missing; // paths that fail to open
     bool descriptorsShort = false;  // every open fails for want of descriptors
     std::vector<std::string> log;  // "open PATH", "close"
-    std::vector<std::uint8_t> wire, queued;
-    std::vector<int> wireTags, queuedTags;
+    std::vector<std::uint8_t> wire, unseen, queued;
+    std::vector<int> wireTags, unseenTags, queuedTags;
     int tag = 0;
-    bool stalled = false, open_ = false;
+    bool stalled = false, deaf = false, open_ = false;
+    // The kernel threw away what the program may count as delivered: a radio
+    // that never answered, or a port it had closed, gives it no word of it.
+    // Until the radio is heard again, nobody can know what it got.
+    bool lostUnheard = false;
+    bool echoed = false;
     LineSettings openedWith;
+    std::string line; // the device opened last
 
     Status open(const std::string& path, const LineSettings& s) override
     {
@@ -42,6 +52,7 @@ struct FakeDevice : SerialDevice {
             return Status::failure("out of file descriptors");
         open_ = true;
         openedWith = s;
+        line = path;
         return Status::success();
     }
     std::size_t close() override
@@ -49,46 +60,73 @@ struct FakeDevice : SerialDevice {
         if (open_)
             log.push_back("close");
         open_ = false;
-        return dropQueued();
+        const std::size_t unsent = queued.size();
+        queued.clear();
+        queuedTags.clear();
+        return unsent;
     }
     bool isOpen() const override { return open_; }
     std::size_t bytesQueued() const override { return queued.size(); }
     Status write(std::span<const std::uint8_t> bytes) override
     {
-        auto& to = stalled ? queued : wire;
-        auto& tags = stalled ? queuedTags : wireTags;
+        const bool hidden = deaf && !stalled && unseen.size() + bytes.size() <= 7;
+        stalled = stalled || (deaf && !hidden);
+        auto& to = hidden ? unseen : stalled ? queued : wire;
+        auto& tags = hidden ? unseenTags : stalled ? queuedTags : wireTags;
         to.insert(to.end(), bytes.begin(), bytes.end());
         tags.insert(tags.end(), bytes.size(), tag);
+        if (&to == &wire) // the radio echoes what reaches it
+            echo();
         return Status::success();
     }
-    void discardQueued() override { dropQueued(); }
+    void discardQueued() override
+    {
+        lostUnheard = lostUnheard || (!echoed && !unseen.empty());
+        dropQueued();
+    }
     void drain() // the line takes bytes again
     {
-        stalled = false;
-        wire.insert(wire.end(), queued.begin(), queued.end());
-        wireTags.insert(wireTags.end(), queuedTags.begin(), queuedTags.end());
-        queued.clear();
-        queuedTags.clear();
+        stalled = deaf = false;
+        const bool moved = !unseen.empty() || !queued.empty();
+        for (auto* from : {&unseen, &queued})
+            wire.insert(wire.end(), from->begin(), from->end());
+        for (auto* from : {&unseenTags, &queuedTags})
+            wireTags.insert(wireTags.end(), from->begin(), from->end());
+        dropQueued();
         if (open_ && drained)
             drained();
+        if (open_ && moved)
+            echo();
+    }
+    void echo()
+    {
+        echoed = true;
+        lostUnheard = false;
+        if (heard)
+            heard();
     }
     void unplug(const std::string& path) // the device goes away, and its path with it
     {
         missing.insert(path);
-        stalled = false;
+        if (path != line)
+            return;
+        stalled = deaf = false;
+        lostUnheard = lostUnheard || ((!open_ || !echoed) && !unseen.empty());
+        const std::size_t unsent = dropQueued();
         if (!open_)
             return;
         open_ = false;
         log.push_back("lost");
-        const std::size_t unsent = dropQueued();
         if (lost)
             lost(unsent);
     }
     std::size_t dropQueued()
     {
         const std::size_t n = queued.size();
-        queued.clear();
-        queuedTags.clear();
+        for (auto* bytes : {&unseen, &queued})
+            bytes->clear();
+        for (auto* tags : {&unseenTags, &queuedTags})
+            tags->clear();
         return n;
     }
 };
