@@ -75,7 +75,7 @@ HostLink::HostLink(QObject* parent)
 HostLink::~HostLink()
 {
     removeHook();
-    delete arriving_;
+    delete arriving_; // before the descriptor it watches
     for (const int fd : {ready_, lock_})
         if (fd >= 0)
             ::close(fd);
@@ -151,6 +151,15 @@ HostLink::Installed HostLink::installHook()
     const Checked<QString> path = registerMessage();
     if (!path.status)
         return {Hook::Failed, path.status.reason()};
+    // The hosts' connections are watched through one epoll set: it hands
+    // them over in the order their bytes came, which tells whose came first.
+    if (ready_ < 0) {
+        ready_ = ::epoll_create1(EPOLL_CLOEXEC);
+        if (ready_ < 0)
+            return {Hook::Failed, std::string("cannot watch the host link: ") + std::strerror(errno)};
+        arriving_ = new QSocketNotifier(ready_, QSocketNotifier::Read, this);
+        connect(arriving_, &QSocketNotifier::activated, this, &HostLink::readReady);
+    }
 
     // With the lock held, a socket at the path was left by an instance that
     // died. Anything else there is someone's file: never ours to delete.
@@ -176,18 +185,9 @@ HostLink::Installed HostLink::installHook()
     // What is at the path when we leave is removed only if it is still this.
     socketDevice_ = st.st_dev;
     socketInode_ = st.st_ino;
-    // The hosts' connections are watched through one epoll set: it hands
-    // them over in the order their bytes came, which tells whose came first.
-    ready_ = ::epoll_create1(EPOLL_CLOEXEC);
-    if (ready_ < 0) {
-        const std::string why = std::strerror(errno);
-        ::close(fd);
-        return {Hook::Failed, "cannot watch the host link: " + why};
-    }
     listener_ = fd;
     path_ = path.value;
-    arriving_ = new QSocketNotifier(ready_, QSocketNotifier::Read, this);
-    connect(arriving_, &QSocketNotifier::activated, this, &HostLink::readReady);
+    arriving_->setEnabled(true);
     accepting_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(accepting_, &QSocketNotifier::activated, this, &HostLink::acceptConnections);
     return {Hook::Installed, {}};

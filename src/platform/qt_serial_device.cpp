@@ -46,7 +46,7 @@ std::string openFailure(const QString& path, QSerialPort::SerialPortError error,
     // QSerialPort names a failed lock file "permission" or "busy": out of
     // descriptors it is neither.
     if (descriptorsShort())
-        return "out of file descriptors: it opens when some are free";
+        return "out of file descriptors";
     const QByteArray native = QFile::encodeName(path);
     switch (error) {
     case QSerialPort::DeviceNotFoundError:

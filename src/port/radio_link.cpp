@@ -31,18 +31,17 @@ Status RadioLink::open()
     if (closing_)
         return Status::failure("the program is closing");
     if (port_.isOpen())
-        return port_.open({});
+        return port_.open({}); // which says so
     const Checked<std::string> path = deviceFor(store_, port_.portNumber());
     const Status opened = path.status ? port_.open(path.value)
                                       : Status::failure("COM" + std::to_string(port_.portNumber()) + ": " + path.status.reason());
     if (!opened) {
-        openFailure_ = opened.reason();
         // Nothing to wait for where no device is mapped.
         if (path.status)
             watch_.watch(path.value);
         else
             watch_.stop();
-        openFailure_ += path.status ? "; it opens when the device is there" : "";
+        openFailure_ = opened.reason() + (path.status ? "; it opens by itself as soon as it can" : "");
         return opened;
     }
     watch_.stop();
@@ -62,7 +61,6 @@ void RadioLink::start()
 {
     started_ = true;
     keepOpen();
-    publish();
 }
 
 void RadioLink::reconfigure(std::string_view what, const std::function<ResumeNext()>& sequence)
@@ -76,7 +74,6 @@ void RadioLink::reconfigure(std::string_view what, const std::function<ResumeNex
     for (const std::string& reason : seq.failures())
         view_.tell(std::string(what) + ": " + reason);
     keepOpen();
-    publish();
 }
 
 void RadioLink::shutDown()
@@ -151,7 +148,6 @@ void RadioLink::deviceLost(std::size_t unsent)
     view_.tell("the radio port went away (the device hung up or was removed); it opens again when the device is back");
     // Plugged back before the hang-up was noticed: it opens now.
     keepOpen();
-    publish();
 }
 
 void RadioLink::lineDrained()
@@ -181,23 +177,23 @@ void RadioLink::confirmAllBut(std::size_t newest)
 
 void RadioLink::keepOpen()
 {
-    if (!started_ || closing_ || sequences_ > 0)
-        return;
-    if (!port_.isOpen()) {
-        const std::string before = openFailure_;
-        const bool wasAway = wentAway_;
-        if (!open()) {
-            if (openFailure_ != before)
-                view_.tell("the radio port is not open: " + openFailure_);
-            publish();
-            return;
-        }
-        if (!before.empty() || wasAway)
-            view_.tell("the radio port is open again");
-    }
-    if (receiveWaiting_)
+    if (started_ && !closing_ && sequences_ == 0 && (port_.isOpen() || reopen()) && receiveWaiting_)
         sendPtt(PttState::Receive);
     publish();
+}
+
+bool RadioLink::reopen()
+{
+    const std::string before = openFailure_;
+    const bool wasAway = wentAway_;
+    if (!open()) {
+        if (openFailure_ != before)
+            view_.tell("the radio port is not open: " + openFailure_);
+        return false;
+    }
+    if (!before.empty() || wasAway)
+        view_.tell("the radio port is open again");
+    return true;
 }
 
 void RadioLink::lineClosed(std::size_t unsent, bool deviceGone)

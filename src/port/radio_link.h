@@ -87,8 +87,10 @@ private:
     // Everything handed before but what still waits in the send buffer.
     void confirm();
     void confirmAllBut(std::size_t newest);
-    // The port should be open: open it, or wait for its device.
+    // The port should be open (unless a sequence has it, or closing began):
+    // open it, or wait for its device; then a waiting receive goes out.
     void keepOpen();
+    bool reopen();
     // The line closed with this many bytes unsent, or went away with the
     // device and whatever its kernel held: those frames never reached the
     // radio. A receive among the newest waits again; the lamp goes back.

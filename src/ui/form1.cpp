@@ -292,9 +292,8 @@ void Form1::refreshPortTips()
     for (int i = 0; i < Combo1->count(); ++i) {
         const Checked<std::string> mapped = deviceFor(store_, i + 1);
         const QString device = QString::fromStdString(mapped.value);
-        QString tip = Combo1->itemText(i) + QStringLiteral(": ") + QString::fromStdString(mapped.status.reason());
-        if (mapped.status)
-            tip = Combo1->itemText(i) + QStringLiteral(" opens ") + device
+        const QString tip = !mapped.status ? QString::fromStdString(mapped.status.reason())
+            : Combo1->itemText(i) + QStringLiteral(" opens ") + device
                 + (QFileInfo::exists(device) ? QString() : QStringLiteral(", which is not there now"));
         Combo1->setItemData(i, tip, Qt::ToolTipRole);
     }

@@ -62,6 +62,15 @@ TEST_F(EndToEnd, CommandsKeyTheRadioAndSignalsCloseTheWindow)
         EXPECT_TRUE(ptt.stderrText().contains("left keyed") && !QFile::exists(sandbox.socketPath())) << signal;
         EXPECT_EQ(next(1, 300), "") << signal;
     }
+    { // COM1 mapped to nothing: it says so, keys nothing and still ends on a signal.
+        sandbox.writeSettings("[Devices]\nCOM1=\n");
+        Program ptt(sandbox);
+        EXPECT_TRUE(ptt.says("no device is mapped to COM1")) << ptt.stderrText().constData();
+        EXPECT_EQ(torvakfunc({"tx"}), 0);
+        ::kill(static_cast<pid_t>(ptt.process.processId()), SIGTERM);
+        EXPECT_TRUE(ptt.endsWithZero());
+        EXPECT_EQ(next(1, 300), "");
+    }
     QString err;
     EXPECT_EQ(torvakfunc({"tx"}, &err), 1);
     EXPECT_TRUE(err.contains("not running (no socket at")) << qPrintable(err);

@@ -11,9 +11,11 @@
 
 #include <dlfcn.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <termios.h>
 
 #include <cstdarg>
+#include <functional>
 #include <thread>
 
 using namespace torvak;
@@ -145,11 +147,30 @@ TEST(SerialLine, OpenFailuresSayWhy)
     const std::string busy = radio.slavePath.toStdString();
     RadioPort holder(other);
     ASSERT_TRUE(holder.open(busy));
+    const auto noDescriptors = [] { // every descriptor taken, until the returned call gives them back
+        rlimit old {};
+        ::getrlimit(RLIMIT_NOFILE, &old);
+        rlimit low = old;
+        low.rlim_cur = 256;
+        ::setrlimit(RLIMIT_NOFILE, &low);
+        std::vector<int> taken;
+        for (int fd; taken.size() < 256 && (fd = ::open("/dev/null", O_RDONLY)) >= 0;)
+            taken.push_back(fd);
+        return [old, taken] {
+            for (const int fd : taken)
+                ::close(fd);
+            ::setrlimit(RLIMIT_NOFILE, &old);
+        };
+    };
+    Pty free;
     for (const auto& [path, reason] : {std::pair{std::string("/dev/does-not-exist-torvak"), "no such device"}, {busy, "busy"},
                                        {QCoreApplication::applicationFilePath().toStdString(), "not a serial device"},
-                                       {std::string("/dev/null"), "not a serial device"}}) {
+                                       {std::string("/dev/null"), "not a serial device"},
+                                       {free.slavePath.toStdString(), "out of file descriptors"}}) {
         RadioPort port(device);
+        const auto giveBack = std::string(reason) == "out of file descriptors" ? noDescriptors() : std::function<void()>([] {});
         const Status s = port.open(path);
+        giveBack();
         EXPECT_TRUE(s.reason().find(reason) != std::string::npos && !port.isOpen()) << path << ": " << s.reason();
     }
 }

@@ -20,26 +20,29 @@
 namespace torvak::test {
 
 // A line that sends what it is given at once, or holds it while stalled; the
-// radio on it echoes what reaches it. A deaf radio stops reading as a stopped
+// radio on it echoes what reaches it. A deaf radio stops reading, as a stopped
 // program behind a pseudo-terminal does: the kernel still takes a frame's
-// worth (unseen, as bytesQueued cannot count it), then the line stalls. Like
-// the real one, closing gives up on a stalled line (its budget runs out) and
-// says how many counted bytes it did not send; what the kernel took stays
-// there for the radio, unless the device goes away. Each byte carries the tag the test
+// worth that bytesQueued cannot count (hidden), then the line stalls. As the
+// real one does, closing gives up on a stalled line (its budget runs out) and
+// says how many counted bytes it did not send; what the kernel took stays for
+// the radio, unless the device goes away. Each byte carries the tag the test
 // set when it was written, to tell which command it came from.
 struct FakeDevice : SerialDevice {
+    struct Byte {
+        std::uint8_t value;
+        int tag;
+    };
     std::set<std::string> missing; // paths that fail to open
     bool descriptorsShort = false;  // every open fails for want of descriptors
-    std::vector<std::string> log;  // "open PATH", "close"
-    std::vector<std::uint8_t> wire, unseen, queued;
-    std::vector<int> wireTags, unseenTags, queuedTags;
+    std::vector<std::string> log;   // "open PATH", "close", "lost"
+    std::vector<Byte> wire, pending;
+    std::size_t hidden = 0; // of pending, taken by the kernel uncounted
     int tag = 0;
-    bool stalled = false, deaf = false, open_ = false;
-    // The kernel threw away what the program may count as delivered: a radio
-    // that never answered, or a port it had closed, gives it no word of it.
-    // Until the radio is heard again, nobody can know what it got.
+    bool stalled = false, deaf = false, open_ = false, echoed = false;
+    // The kernel threw away what the program may count as delivered, and no
+    // word of it can reach the program (a radio never heard, or a port it had
+    // closed): until the radio is heard again, nobody can know what it got.
     bool lostUnheard = false;
-    bool echoed = false;
     LineSettings openedWith;
     std::string line; // the device opened last
 
@@ -60,39 +63,36 @@ struct FakeDevice : SerialDevice {
         if (open_)
             log.push_back("close");
         open_ = false;
-        const std::size_t unsent = queued.size();
-        queued.clear();
-        queuedTags.clear();
+        const std::size_t unsent = bytesQueued();
+        pending.resize(hidden);
         return unsent;
     }
     bool isOpen() const override { return open_; }
-    std::size_t bytesQueued() const override { return queued.size(); }
+    std::size_t bytesQueued() const override { return pending.size() - hidden; }
     Status write(std::span<const std::uint8_t> bytes) override
     {
-        const bool hidden = deaf && !stalled && unseen.size() + bytes.size() <= 7;
-        stalled = stalled || (deaf && !hidden);
-        auto& to = hidden ? unseen : stalled ? queued : wire;
-        auto& tags = hidden ? unseenTags : stalled ? queuedTags : wireTags;
-        to.insert(to.end(), bytes.begin(), bytes.end());
-        tags.insert(tags.end(), bytes.size(), tag);
-        if (&to == &wire) // the radio echoes what reaches it
+        const bool toKernel = deaf && !stalled && hidden + bytes.size() <= 7;
+        stalled = stalled || (deaf && !toKernel);
+        for (const std::uint8_t b : bytes)
+            (stalled || toKernel ? pending : wire).push_back({b, tag});
+        hidden += toKernel ? bytes.size() : 0;
+        if (!stalled && !toKernel) // the radio echoes what reaches it
             echo();
         return Status::success();
     }
     void discardQueued() override
     {
-        lostUnheard = lostUnheard || (!echoed && !unseen.empty());
-        dropQueued();
+        lostUnheard = lostUnheard || (!echoed && hidden > 0);
+        pending.clear();
+        hidden = 0;
     }
     void drain() // the line takes bytes again
     {
         stalled = deaf = false;
-        const bool moved = !unseen.empty() || !queued.empty();
-        for (auto* from : {&unseen, &queued})
-            wire.insert(wire.end(), from->begin(), from->end());
-        for (auto* from : {&unseenTags, &queuedTags})
-            wireTags.insert(wireTags.end(), from->begin(), from->end());
-        dropQueued();
+        const bool moved = !pending.empty();
+        wire.insert(wire.end(), pending.begin(), pending.end());
+        pending.clear();
+        hidden = 0;
         if (open_ && drained)
             drained();
         if (open_ && moved)
@@ -111,23 +111,15 @@ struct FakeDevice : SerialDevice {
         if (path != line)
             return;
         stalled = deaf = false;
-        lostUnheard = lostUnheard || ((!open_ || !echoed) && !unseen.empty());
-        const std::size_t unsent = dropQueued();
-        if (!open_)
+        lostUnheard = lostUnheard || ((!open_ || !echoed) && hidden > 0);
+        const std::size_t unsent = bytesQueued();
+        pending.clear();
+        hidden = 0;
+        if (!std::exchange(open_, false))
             return;
-        open_ = false;
         log.push_back("lost");
         if (lost)
             lost(unsent);
-    }
-    std::size_t dropQueued()
-    {
-        const std::size_t n = queued.size();
-        for (auto* bytes : {&unseen, &queued})
-            bytes->clear();
-        for (auto* tags : {&unseenTags, &queuedTags})
-            tags->clear();
-        return n;
     }
 };
 

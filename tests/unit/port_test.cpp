@@ -35,7 +35,7 @@ TEST(RadioPort, SettingsAndNumberChangeOnlyWhileClosedAndWritesGoOutWhole)
     for (int i = 0; i < 73; ++i)
         ASSERT_TRUE(port.write(kTransmitFrame)) << i;
     EXPECT_FALSE(port.write(kReceiveFrame));
-    device.queued.resize(505);
+    device.pending.resize(505);
     EXPECT_TRUE(port.write(kReceiveFrame));
     EXPECT_EQ(port.close(), 512u) << "a stalled line keeps what it was given";
     EXPECT_EQ(port.close(), 0u) << "closing a closed port is no error";
