@@ -181,9 +181,9 @@ void QtSerialDevice::discardQueued()
 
 void QtSerialDevice::drain()
 {
-    // Replies and the bus echo are not interpreted; that they came is news.
-    if (!port_.readAll().isEmpty() && heard)
-        heard();
+    const QByteArray bytes = port_.readAll();
+    if (!bytes.isEmpty() && received)
+        received({reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size())});
 }
 
 void QtSerialDevice::written()

@@ -8,8 +8,8 @@
 
 namespace torvak {
 
-// The radio's serial device over QSerialPort. Reads and drops whatever the
-// radio sends as it arrives, and closes itself when the device goes away
+// The radio's serial device over QSerialPort. Reads whatever the radio sends
+// as it arrives, and closes itself when the device goes away
 // (telling its owner through lost).
 class QtSerialDevice : public QObject, public SerialDevice {
     Q_OBJECT

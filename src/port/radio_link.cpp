@@ -3,6 +3,8 @@
 
 #include "device_map.h"
 
+#include <utility>
+
 namespace torvak {
 
 RadioLink::RadioLink(SerialDevice& device, DeviceWatch& watch, const SettingsStore& store, RadioLinkView& view)
@@ -14,7 +16,7 @@ RadioLink::RadioLink(SerialDevice& device, DeviceWatch& watch, const SettingsSto
 {
     device_.lost = [this](std::size_t unsent) { deviceLost(unsent); };
     device_.drained = [this] { lineDrained(); };
-    device_.heard = [this] { radioHeard(); };
+    device_.received = [this](std::span<const std::uint8_t> bytes) { received(bytes); };
     watch_.appeared = [this] { keepOpen(); };
 }
 
@@ -130,10 +132,17 @@ Status RadioLink::write(PttState state)
     }
     // Recorded before it is handed over: the radio may answer at once.
     unconfirmed_.push_back(state);
+    asking_ = true;
+    echoed_ = false;
+    noiseBefore_ = reader_.noise();
     const Status written = port_.write(pttFrame(state));
-    if (!written)
+    if (!written) {
         unconfirmed_.pop_back();
-    else if (!answers_)
+        asking_ = false;
+        return written;
+    }
+    view_.wakeAfter(answerDeadline());
+    if (!answers_)
         confirm();
     // A radio gone quiet for good leaves no record of more than the send
     // buffer holds.
@@ -156,10 +165,60 @@ void RadioLink::lineDrained()
     publish();
 }
 
-void RadioLink::radioHeard()
+void RadioLink::received(std::span<const std::uint8_t> bytes)
 {
     answers_ = true;
     confirm();
+    reader_.feed(bytes, [this](Heard what) { heard(what); });
+}
+
+void RadioLink::heard(Heard what)
+{
+    if (!asking_)
+        return;
+    if (what == Heard::Done || what == Heard::Refused)
+        answered(what == Heard::Done ? Answer::Done : Answer::Refused);
+    echoed_ = echoed_ || what == Heard::Echo;
+}
+
+void RadioLink::deadlinePassed()
+{
+    if (asking_)
+        answered(echoed_ ? Answer::EchoOnly : reader_.noise() != noiseBefore_ ? Answer::Noise : Answer::Nothing);
+}
+
+int RadioLink::answerDeadline() const
+{
+    // Our 7 bytes echoed and the radio's 6-byte answer, at the line speed.
+    const LineSettings& line = port_.lineSettings();
+    const int bitsPerByte = 1 + line.dataBits + (line.parity == Parity::None ? 0 : 1) + line.stopBits;
+    return 13 * bitsPerByte * 1000 / line.baud + 250;
+}
+
+void RadioLink::answered(Answer answer)
+{
+    asking_ = false;
+    if (std::exchange(answer_, answer) == answer)
+        return;
+    switch (answer) {
+    case Answer::Done: answerProblem_.clear(); break;
+    case Answer::Refused:
+        answerProblem_ = "The radio refused the last command (it answered FA): does it take PTT over CI-V?";
+        break;
+    case Answer::EchoOnly:
+        answerProblem_ = "The radio did not answer, though the bus echoed the command: is the radio on, is its "
+                         "CI-V address 04h, and is its CI-V port set to this interface?";
+        break;
+    case Answer::Nothing:
+        answerProblem_ = "Nothing came back from the radio, not even the bus echo: is this the radio's port, and "
+                         "is the interface connected to the radio?";
+        break;
+    case Answer::Noise:
+        answerProblem_ = "What came back was not CI-V: does the line speed match the radio's CI-V baud rate?";
+        break;
+    }
+    view_.tell(answer == Answer::Done ? "the radio answers again" : answerProblem_);
+    publish();
 }
 
 void RadioLink::confirm()
@@ -199,21 +258,28 @@ bool RadioLink::reopen()
 void RadioLink::lineClosed(std::size_t unsent, bool deviceGone)
 {
     lineProblem_.clear();
-    const std::size_t lost = deviceGone ? unconfirmed_.size()
-                                        : std::min(unconfirmed_.size(), (unsent + kFrameSize - 1) / kFrameSize);
-    if (lost == 0)
+    // Bytes the line did not send are lost for sure: the lamp goes back to
+    // what the radio last got.
+    const std::size_t lost = std::min(unconfirmed_.size(), (unsent + kFrameSize - 1) / kFrameSize);
+    const bool transmitLost = lost > 0 && unconfirmed_.back() == PttState::Transmit;
+    bool receiveLost = lost > 0 && !transmitLost;
+    if (lost > 0) {
+        unconfirmed_.resize(unconfirmed_.size() - lost);
+        showPtt(!unconfirmed_.empty() ? unconfirmed_.back() : delivered_.value_or(PttState::Receive));
+    }
+    // A device that went away took along what its kernel held, or not: a
+    // receive not heard of goes out again; a transmit may have keyed the
+    // radio, so the lamp keeps it.
+    if (deviceGone) {
+        receiveLost = receiveLost || (!unconfirmed_.empty() && unconfirmed_.back() == PttState::Receive);
+        unconfirmed_.clear();
+    }
+    if (closing_ || !(transmitLost || receiveLost))
         return;
-    const PttState newest = unconfirmed_.back();
-    unconfirmed_.resize(unconfirmed_.size() - lost);
-    // The lamp goes back to what the radio last got.
-    showPtt(!unconfirmed_.empty() ? unconfirmed_.back() : delivered_.value_or(PttState::Receive));
-    if (closing_)
-        return;
-    const bool receive = newest == PttState::Receive;
-    receiveWaiting_ = receiveWaiting_ || receive;
-    const std::string why = std::string(receive ? "the receive" : "the transmit")
-        + " did not reach the radio before its port closed"
-        + (receive ? "; it goes out as soon as the port can take it" : "; it was dropped");
+    receiveWaiting_ = receiveWaiting_ || receiveLost;
+    const std::string why = receiveLost ? "the receive may not have reached the radio before its port closed; it goes "
+                                          "out again as soon as the port can take it"
+                                        : "the transmit did not reach the radio before its port closed; it was dropped";
     view_.tell(why);
     lastProblem_ = "Last command not sent: " + why;
 }
@@ -230,7 +296,7 @@ void RadioLink::publish()
     if (wentAway_)
         port = "The radio port went away (the device hung up or was removed)" + (port.empty() ? "" : ": " + port);
     std::string fault;
-    for (const std::string* part : {&port, &lineProblem_, &lastProblem_})
+    for (const std::string* part : {&port, &lineProblem_, &lastProblem_, &answerProblem_})
         if (!part->empty())
             fault += (fault.empty() ? "" : "\n") + *part;
     if (fault == fault_)

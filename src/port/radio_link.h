@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/civ_reader.h"
 #include "core/ptt_controller.h"
 #include "core/resume_next.h"
 #include "device_watch.h"
@@ -26,7 +27,12 @@ public:
     virtual void showFault(const std::string& fault) = 0;
     // One line for the operator on stderr.
     virtual void tell(const std::string& line) = 0;
+    // Call the owner's deadlinePassed after this long (a later call replaces it).
+    virtual void wakeAfter(int milliseconds) = 0;
 };
+
+// What the radio made of the last PTT frame.
+enum class Answer { Done, Refused, EchoOnly, Nothing, Noise };
 
 // The one owner of the radio's port: the device, the port number and line
 // settings, the device watch, the receive that waits for the port, and when
@@ -42,6 +48,10 @@ public:
 // frame lost with the line counts as not sent. The port is kept open whenever
 // the program is running and no sequence has it; nothing opens it once
 // closing began.
+//
+// Every PTT frame asks the radio a question; what comes back by a deadline
+// (its answer, the bus echo, noise, or nothing) is the answer shown on the
+// lamp's ring. Nothing waits for it: the next frame goes out at once.
 //
 // A radio that answers (or a bus that echoes) tells when a frame reached it:
 // once it has been heard, a frame counts as delivered only when it is heard
@@ -79,11 +89,19 @@ public:
 
     bool receiveWaiting() const { return receiveWaiting_; }
 
+    // The last PTT frame's answer was due by now.
+    void deadlinePassed();
+    // How long a frame's echo and answer take on the wire at the line speed,
+    // with 250 ms for the radio to answer.
+    int answerDeadline() const;
+
 private:
     Status write(PttState state);
     void deviceLost(std::size_t unsent);
     void lineDrained();
-    void radioHeard();
+    void received(std::span<const std::uint8_t> bytes);
+    void heard(Heard what);
+    void answered(Answer answer);
     // Everything handed before but what still waits in the send buffer.
     void confirm();
     void confirmAllBut(std::size_t newest);
@@ -114,10 +132,16 @@ private:
     std::deque<PttState> unconfirmed_;
     bool answers_ = false;
 
+    CivReader reader_;
+    bool asking_ = false, echoed_ = false;
+    std::size_t noiseBefore_ = 0; // what the reader had counted when the question was asked
+    Answer answer_ = Answer::Done;
+
     bool wentAway_ = false;
     std::string openFailure_; // why the port is closed, when it should be open
     std::string lineProblem_; // the line is not taking bytes
     std::string lastProblem_; // the last command's frame did not go out
+    std::string answerProblem_; // what the radio made of it
     std::string fault_;
 };
 

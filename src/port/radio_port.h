@@ -29,6 +29,7 @@ public:
     // settings in force stay as they were.
     Status setSettings(std::string_view text);
     const std::string& settings() const { return settingsText_; }
+    const LineSettings& lineSettings() const { return settings_; }
 
     // Opens the device at path, which the owner looked up for portNumber().
     Status open(const std::string& path);

@@ -38,11 +38,11 @@ public:
 
     // Set by the port's owner. lost: the device went away while open and is
     // closed now, with this many queued bytes unsent. drained: the line took
-    // every queued byte. heard: bytes came back from the radio (the bus echo
-    // or an answer), so the line carries what is sent.
+    // every queued byte. received: bytes came back from the radio (the bus
+    // echo, its answer, or noise), so the line carries what is sent.
     std::function<void(std::size_t unsent)> lost;
     std::function<void()> drained;
-    std::function<void()> heard;
+    std::function<void(std::span<const std::uint8_t>)> received;
 };
 
 } // namespace torvak

@@ -162,6 +162,8 @@ void Form1::connectControls()
     Text1->installEventFilter(this);
     Combo1->installEventFilter(this);
     connect(&link_, &HostLink::descriptorsFreed, this, [this] { comport_.descriptorsFreed(); });
+    answerDue_.setSingleShot(true);
+    connect(&answerDue_, &QTimer::timeout, this, [this] { comport_.deadlinePassed(); });
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
@@ -314,5 +316,7 @@ void Form1::showFault(const std::string& fault)
 }
 
 void Form1::tell(const std::string& line) { report(line); }
+
+void Form1::wakeAfter(int milliseconds) { answerDue_.start(milliseconds); }
 
 } // namespace torvak

@@ -10,6 +10,7 @@
 #include "settings/settings_store.h"
 #include "ui/lamp.h"
 
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -73,6 +74,7 @@ private:
     void showPtt(PttState state) override;
     void showFault(const std::string& fault) override;
     void tell(const std::string& line) override;
+    void wakeAfter(int milliseconds) override;
 
     SettingsStore& store_;
     MessageBox& messages_;
@@ -80,6 +82,7 @@ private:
 
     QtSerialDevice device_;
     DeviceWatcher deviceWatcher_;
+    QTimer answerDue_;
 
     QLabel* Label1 = nullptr;
     QComboBox* Combo1 = nullptr;

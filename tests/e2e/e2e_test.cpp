@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -74,6 +75,40 @@ TEST_F(EndToEnd, CommandsKeyTheRadioAndSignalsCloseTheWindow)
     QString err;
     EXPECT_EQ(torvakfunc({"tx"}, &err), 1);
     EXPECT_TRUE(err.contains("not running (no socket at")) << qPrintable(err);
+}
+
+// What the radio made of a transmit reaches stderr within 2 s, one line for
+// two frames, and each fault reads differently; an answering radio says
+// nothing, and one that answers again says so.
+TEST_F(EndToEnd, EachFaultOfTheRadioReadsDifferently)
+{
+    const QString link = sandbox.path(QStringLiteral("faulty"));
+    sandbox.writeSettings("[Devices]\nCOM1=" + link.toUtf8() + "\n");
+    for (const auto& [fault, says] : {std::pair{"", "the radio answers again"}, {"ng", "The radio refused the last command"},
+                                      {"no-answer", "though the bus echoed"}, {"other-address", "though the bus echoed"},
+                                      {"silent", "not even the bus echo"}, {"noise", "was not CI-V"}}) {
+        auto faulty = std::make_unique<Radio>(link, *fault ? QStringList{"--fault", fault} : QStringList{});
+        Program ptt(sandbox);
+        EXPECT_EQ(torvakfunc({"tx"}), 0);
+        EXPECT_EQ(faulty->waitLines(1).value(0), "TX") << fault;
+        EXPECT_EQ(torvakfunc({"rx"}), 0);
+        if (!*fault) { // an answering radio, then one that stopped answering and came back
+            QTest::qWait(600);
+            EXPECT_EQ(ptt.stderrText(), "") << "an answering radio made the program talk";
+            faulty = std::make_unique<Radio>(link, QStringList{"--fault", "silent"});
+            (void)ptt.says("open again");
+            EXPECT_EQ(torvakfunc({"tx"}), 0);
+            (void)ptt.says("not even the bus echo");
+            faulty = std::make_unique<Radio>(link);
+            (void)ptt.says("open again");
+            EXPECT_EQ(torvakfunc({"rx"}), 0);
+        }
+        EXPECT_TRUE(ptt.says(says)) << fault << ": " << ptt.stderrText().constData();
+        QTest::qWait(400);
+        EXPECT_EQ(ptt.stderrText().count(says), 1) << fault;
+        EXPECT_EQ(torvakfunc({"close"}), 0);
+        EXPECT_TRUE(ptt.endsWithZero());
+    }
 }
 
 TEST_F(EndToEnd, TheHostLinkHoldsUnderPressure)

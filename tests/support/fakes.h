@@ -36,12 +36,16 @@ struct FakeDevice : SerialDevice {
     bool descriptorsShort = false;  // every open fails for want of descriptors
     std::vector<std::string> log;   // "open PATH", "close", "lost"
     std::vector<Byte> wire, pending;
+    // The radio on the line: whether the bus echoes, and how it answers each
+    // frame addressed to it.
+    enum class Answers { Done, Refused, None, Noise } answers = Answers::Done;
+    bool echoes = true;
     std::size_t hidden = 0; // of pending, taken by the kernel uncounted
     int tag = 0;
     bool stalled = false, deaf = false, open_ = false, echoed = false;
     // The kernel threw away what the program may count as delivered, and no
-    // word of it can reach the program (a radio never heard, or a port it had
-    // closed): until the radio is heard again, nobody can know what it got.
+    // word of it can reach the program: until the radio is heard again,
+    // nobody can know what it got.
     bool lostUnheard = false;
     LineSettings openedWith;
     std::string line; // the device opened last
@@ -76,8 +80,8 @@ struct FakeDevice : SerialDevice {
         for (const std::uint8_t b : bytes)
             (stalled || toKernel ? pending : wire).push_back({b, tag});
         hidden += toKernel ? bytes.size() : 0;
-        if (!stalled && !toKernel) // the radio echoes what reaches it
-            echo();
+        if (!stalled && !toKernel)
+            reach(bytes.size());
         return Status::success();
     }
     void discardQueued() override
@@ -89,21 +93,31 @@ struct FakeDevice : SerialDevice {
     void drain() // the line takes bytes again
     {
         stalled = deaf = false;
-        const bool moved = !pending.empty();
+        const std::size_t moved = pending.size();
         wire.insert(wire.end(), pending.begin(), pending.end());
         pending.clear();
         hidden = 0;
         if (open_ && drained)
             drained();
-        if (open_ && moved)
-            echo();
+        if (open_)
+            reach(moved);
     }
-    void echo()
+    void reach(std::size_t n) // the last n bytes of the wire reached the radio, which answers
     {
+        std::vector<std::uint8_t> back;
+        for (std::size_t i = wire.size() - n; echoes && i < wire.size(); ++i)
+            back.push_back(wire[i].value);
+        const std::vector<std::uint8_t> answer = answers == Answers::Noise ? std::vector<std::uint8_t>{0x13, 0x37, 0x00}
+            : answers == Answers::None ? std::vector<std::uint8_t>{}
+            : std::vector<std::uint8_t>{0xFE, 0xFE, 0xE0, 0x04, std::uint8_t(answers == Answers::Done ? 0xFB : 0xFA), 0xFD};
+        for (std::size_t frames = n / 7; frames > 0; --frames)
+            back.insert(back.end(), answer.begin(), answer.end());
+        if (back.empty())
+            return;
         echoed = true;
         lostUnheard = false;
-        if (heard)
-            heard();
+        if (received)
+            received(back);
     }
     void unplug(const std::string& path) // the device goes away, and its path with it
     {
@@ -111,7 +125,7 @@ struct FakeDevice : SerialDevice {
         if (path != line)
             return;
         stalled = deaf = false;
-        lostUnheard = lostUnheard || ((!open_ || !echoed) && hidden > 0);
+        lostUnheard = lostUnheard || hidden > 0;
         const std::size_t unsent = bytesQueued();
         pending.clear();
         hidden = 0;
@@ -179,6 +193,8 @@ struct TestView : LampView, RadioLinkView {
     void showPtt(PttState s) override { colour = s == PttState::Transmit ? kTransmitRed : kReceiveGreen; }
     void showFault(const std::string& f) override { fault = f; }
     void tell(const std::string& line) override { lines.push_back(line); }
+    int wakeMs = -1;
+    void wakeAfter(int ms) override { wakeMs = ms; }
 };
 
 } // namespace torvak::test

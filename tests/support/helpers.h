@@ -81,13 +81,17 @@ struct Pty {
         slavePath = QString::fromLocal8Bit(name);
     }
     ~Pty() { hangUp(); }
+    bool answers = false; // like a CI-V radio: the bus echo, then FB for each frame
     QByteArray read(int atLeast = 1, int timeoutMs = 2000) // what the program wrote, once there are atLeast bytes
     {
         QByteArray got;
         const auto take = [&] {
             char buf[4096];
-            for (ssize_t n; master >= 0 && (n = ::read(master, buf, sizeof buf)) > 0;)
+            for (ssize_t n; master >= 0 && (n = ::read(master, buf, sizeof buf)) > 0;) {
                 got.append(buf, n);
+                if (answers)
+                    write(QByteArray(buf, n) + QByteArray("\xFE\xFE\xE0\x04\xFB\xFD", 6).repeated(QByteArray(buf, n).count('\xFD')));
+            }
             return got.size() >= atLeast;
         };
         if (!take())
@@ -159,9 +163,9 @@ inline QString bin(const char* name) { return QCoreApplication::applicationDirPa
 struct Radio {
     QProcess process;
     QStringList lines;
-    explicit Radio(const QString& link)
+    explicit Radio(const QString& link, const QStringList& options = {})
     {
-        process.start(bin("radio-sim"), {QStringLiteral("--link"), link});
+        process.start(bin("radio-sim"), QStringList{QStringLiteral("--link"), link} + options);
         waitLines(1);
         lines.clear();
     }

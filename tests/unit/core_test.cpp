@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The host records: one queue for every connection.
+// The host records, one queue for every connection; what the radio sends back.
+#include "core/civ_reader.h"
 #include "core/command_queue.h"
 
 #include <gtest/gtest.h>
@@ -28,4 +29,28 @@ TEST(HostRecords, OneQueueInReadOrder)
     queue.feed(1, tx); // a new connection on the same descriptor
     EXPECT_EQ(queue.next(), (HostCommand{0, 1}));
     EXPECT_EQ(queue.next(), std::nullopt);
+}
+
+// What comes back from the line, however the bytes are cut: our echo, the
+// radio's answers (after any number of preambles), other traffic, and a run
+// of noise told once, whether stray bytes, a frame cut by the next one, a
+// lone preamble or a frame too short.
+TEST(CivReader, EachFrameReadsTheSameHoweverTheBytesAreCut)
+{
+    const std::vector<std::uint8_t> stream{
+        0xFE, 0xFE, 0x04, 0xE0, 0x16, 0x01, 0xFD, 0xFE, 0xFE, 0xE0, 0x04, 0xFB, 0xFD,
+        0xFE, 0xFE, 0xFE, 0xE0, 0x04, 0xFA, 0xFD, 0xFE, 0xFE, 0xE0, 0x04, 0x03, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD,
+        0xFE, 0xFE, 0x00, 0x58, 0x16, 0x02, 0xFD, 0x13, 0x37, 0x00, 0xFE, 0xFE, 0x04, 0xE0, 0x16,
+        0xFE, 0xFE, 0xE0, 0x04, 0xFB, 0xFD, 0xFE, 0x13, 0xFD, 0xFE, 0xFE, 0xE0, 0xFD};
+    const std::vector<Heard> expected{Heard::Echo, Heard::Done, Heard::Refused,
+                                      Heard::Data, Heard::Other, Heard::Noise, Heard::Done, Heard::Noise};
+    for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+        CivReader reader;
+        std::vector<Heard> heard;
+        const auto sink = [&](Heard h) { heard.push_back(h); };
+        reader.feed(std::span(stream).first(cut), sink);
+        reader.feed(std::span(stream).subspan(cut), sink);
+        EXPECT_EQ(heard, expected) << "cut at " << cut;
+        EXPECT_EQ(reader.noise(), 7u) << "cut at " << cut;
+    }
 }

@@ -69,7 +69,9 @@ struct Rig : PttOutput {
     // One event: "tx", "rx", "c,s" (any host pair), "click", "blue" (the
     // lamp), "stall", "deaf" (the radio stops reading), "drain", "unplug" (the
     // open port's device; "unplug:3" COM3's), "plug" (every radio back),
-    // "short" and "freed" (file descriptors), "close" (the window),
+    // "short" and "freed" (file descriptors), "close" (the window), "late"
+    // (an answer's deadline passes), "answers:done|refused|none|noise" and
+    // "echo:on|off" (the radio and the bus),
     // "choose:N", "edit:TEXT", "leave", where "{a,b}" happens while the
     // sequence's message box is up; "com1=TEXT" maps COM1 before start-up.
     void step(const std::string& text)
@@ -109,6 +111,13 @@ struct Rig : PttOutput {
             (name == "stall" ? device.stalled : device.deaf) = true;
         else if (name == "drain")
             device.drain();
+        else if (name == "late")
+            link.deadlinePassed();
+        else if (name == "answers")
+            device.answers = arg == "done" ? FakeDevice::Answers::Done : arg == "refused" ? FakeDevice::Answers::Refused
+                : arg == "none" ? FakeDevice::Answers::None : FakeDevice::Answers::Noise;
+        else if (name == "echo")
+            device.echoes = arg == "on";
         else if (name == "unplug")
             device.unplug(arg.empty() ? deviceFor(store, link.portNumber()).value : "/dev/radio" + arg);
         else if (name == "plug")
@@ -220,7 +229,7 @@ TEST(RadioLink, TheNamedRows)
         {"tx unplug edit:48x leave{plug} rx", "T R", G, false, ""},
         // A receive lost with the device, from the line's queue or from the
         // kernel's buffer behind a radio that stopped reading, waits.
-        {"tx stall rx unplug", "T", R, true, "receive did not reach the radio"},
+        {"tx stall rx unplug", "T", R, true, "receive may not have reached the radio"},
         {"tx stall rx unplug plug", "T R", G, false, ""},
         {"tx deaf rx unplug plug", "T R", G, false, ""},
         {"tx deaf tx tx rx unplug plug", "T R", G, false, ""},
@@ -268,5 +277,28 @@ TEST(RadioLink, TheRuleHoldsOverGeneratedInterleavings)
         rig.run(steps);
         if (!rig.broken.empty())
             ADD_FAILURE() << rig.broken << "\n  steps:" << steps << (++failures, "");
+    }
+}
+
+// What the radio made of each PTT frame, on the lamp's ring and stderr: one
+// line when the answer changes, never one per frame, and never a wait.
+TEST(RadioLink, TheRadiosAnswers)
+{
+    const std::tuple<const char*, const char*, const char*, std::size_t> rows[] = { // steps, frames, ring, lines
+        {"tx late", "T", "", 0},
+        {"answers:refused tx", "T", "The radio refused the last command", 1},
+        {"answers:none tx late", "T", "though the bus echoed the command", 1},
+        {"answers:none echo:off tx late", "T", "not even the bus echo", 1},
+        {"answers:noise echo:off tx late rx late", "T R", "was not CI-V", 1},
+        {"answers:none tx late rx late tx tx late", "T R T T", "though the bus echoed", 1},
+        {"answers:none tx late answers:done rx", "T R", "", 2},
+    };
+    for (const auto& [steps, frames, ring, lines] : rows) {
+        Rig rig;
+        rig.run(steps);
+        EXPECT_EQ(rig.frames(), frames) << steps;
+        EXPECT_TRUE(*ring ? rig.view.fault.find(ring) != std::string::npos : rig.view.fault.empty()) << steps << ": " << rig.view.fault;
+        EXPECT_EQ(rig.view.lines.size(), lines) << steps;
+        EXPECT_EQ(rig.view.wakeMs, 263) << "13 bytes at 9600 baud, and 250 ms for the radio";
     }
 }

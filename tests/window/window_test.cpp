@@ -46,6 +46,7 @@ struct Window : ::testing::Test {
     void plug()
     {
         radio = std::make_unique<Pty>();
+        radio->answers = true;
         ::unlink(QFile::encodeName(device).constData());
         EXPECT_EQ(::symlink(QFile::encodeName(radio->slavePath).constData(), QFile::encodeName(device).constData()), 0);
     }
@@ -118,7 +119,7 @@ TEST_F(Window, LampAndHostKeyTheRadioAndAFailedFrameLeavesTheLamp)
     // Unplugged while transmitting: the receive waits, the lamp stays red and
     // says why; plugged back, the port reopens by itself and the receive goes.
     unplug();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lamp()->showsFault(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return child("Label3")->toolTip().contains("went away"); }, 3000));
     send({{0, 0}});
     QTest::qWait(100);
     EXPECT_TRUE(red());
@@ -128,6 +129,16 @@ TEST_F(Window, LampAndHostKeyTheRadioAndAFailedFrameLeavesTheLamp)
     plug();
     EXPECT_EQ(framesOf(radio->read(7)), "R");
     EXPECT_TRUE(QTest::qWaitFor([&] { return !red() && !lamp()->showsFault(); }, 1000));
+
+    radio->answers = false; // a radio gone quiet: the ring says so, to the eye and to a screen reader
+    send({{0, 1}});
+    EXPECT_EQ(framesOf(radio->read(7)), "T");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lamp()->accessibleDescription().contains("not even the bus echo"); }, 2000));
+    EXPECT_TRUE(child("Label3")->toolTip().contains("Nothing came back from the radio")) << qPrintable(child("Label3")->toolTip());
+    radio->answers = true;
+    send({{0, 0}});
+    EXPECT_EQ(framesOf(radio->read(7)), "R");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !lamp()->showsFault(); }, 2000)) << "an answer clears the ring";
 
     send({{0, 1}, {1, 1}}); // the close command: no frame, and the link goes
     EXPECT_EQ(framesOf(radio->read(7)), "T");

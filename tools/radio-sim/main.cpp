@@ -2,9 +2,13 @@
 // radio-sim: a TenTec-style CI-V transceiver on a pseudo-terminal, for the
 // demo and the tests. Prints its device path, then every frame it receives:
 // "TX", "RX", or the bytes in hex. Echoes everything as the CI-V bus does and
-// answers each frame addressed to it with OK (FE FE E0 04 FB FD).
+// answers each frame addressed to it with OK (FE FE E0 04 FB FD). --fault
+// plays what goes wrong with a real radio: ng (it answers FA), no-answer (it
+// is off: only the bus echoes), other-address (its CI-V address is not 04h),
+// silent (no interface: no echo, no answer), noise (a wrong line speed).
 #include <pty.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -12,6 +16,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -26,6 +31,9 @@ constexpr unsigned char kPreamble = 0xFE;
 constexpr unsigned char kEnd = 0xFD;
 constexpr unsigned char kOwnAddress = 0x04;
 constexpr std::array<unsigned char, 6> kOk{0xFE, 0xFE, 0xE0, 0x04, 0xFB, 0xFD};
+constexpr std::array<unsigned char, 6> kNg{0xFE, 0xFE, 0xE0, 0x04, 0xFA, 0xFD};
+
+enum class Fault { None, Ng, NoAnswer, OtherAddress, Silent, Noise };
 constexpr std::size_t kLongestFrame = 64;
 
 volatile std::sig_atomic_t stopping = 0;
@@ -59,11 +67,18 @@ void writeAll(int fd, const unsigned char* data, std::size_t size)
 // Collects bytes into frames and reports each one.
 class Bus {
 public:
-    explicit Bus(int master) : master_(master) {}
+    Bus(int master, Fault fault) : master_(master), fault_(fault) {}
 
     void receive(const unsigned char* data, std::size_t size)
     {
-        writeAll(master_, data, size); // the bus echo
+        if (fault_ == Fault::Noise) { // what a wrong line speed makes of the echo
+            std::vector<unsigned char> garbled(data, data + size);
+            for (unsigned char& b : garbled)
+                b = static_cast<unsigned char>((b >> 1) | 0x80) ^ 0x15;
+            writeAll(master_, garbled.data(), garbled.size());
+        } else if (fault_ != Fault::Silent) {
+            writeAll(master_, data, size); // the bus echo
+        }
         for (std::size_t i = 0; i < size; ++i)
             take(data[i]);
     }
@@ -89,11 +104,13 @@ private:
         const std::vector<unsigned char> tx{0xFE, 0xFE, 0x04, 0xE0, 0x16, 0x01, 0xFD};
         const std::vector<unsigned char> rx{0xFE, 0xFE, 0x04, 0xE0, 0x16, 0x02, 0xFD};
         std::printf("%s\n", pending_ == tx ? "TX" : pending_ == rx ? "RX" : hex(pending_).c_str());
-        if (pending_[2] == kOwnAddress)
-            writeAll(master_, kOk.data(), kOk.size());
+        const bool answers = fault_ == Fault::None || fault_ == Fault::Ng;
+        if (pending_[2] == kOwnAddress && answers)
+            writeAll(master_, fault_ == Fault::Ng ? kNg.data() : kOk.data(), kOk.size());
     }
 
     int master_;
+    Fault fault_;
     std::vector<unsigned char> pending_;
 };
 
@@ -107,7 +124,7 @@ std::string linkTarget(const std::string& link)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: radio-sim [--link PATH]\n");
+    std::fprintf(stderr, "usage: radio-sim [--link PATH] [--fault ng|no-answer|other-address|silent|noise]\n");
     return 2;
 }
 
@@ -116,11 +133,22 @@ int usage()
 int main(int argc, char* argv[])
 {
     std::string link;
+    Fault fault = Fault::None;
+    const std::pair<std::string_view, Fault> faults[] = {{"ng", Fault::Ng}, {"no-answer", Fault::NoAnswer},
+        {"other-address", Fault::OtherAddress}, {"silent", Fault::Silent}, {"noise", Fault::Noise}};
     for (int i = 1; i < argc; ++i) {
-        if (std::string_view(argv[i]) == "--link" && i + 1 < argc)
+        const std::string_view arg = argv[i];
+        if (arg == "--link" && i + 1 < argc) {
             link = argv[++i];
-        else
+        } else if (arg == "--fault" && i + 1 < argc) {
+            const std::string_view name = argv[++i];
+            const auto* f = std::find_if(std::begin(faults), std::end(faults), [&](const auto& p) { return p.first == name; });
+            if (f == std::end(faults))
+                return usage();
+            fault = f->second;
+        } else {
             return usage();
+        }
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
@@ -158,7 +186,7 @@ int main(int argc, char* argv[])
     ::signal(SIGPIPE, SIG_IGN);
 
     std::printf("%s\n", name);
-    Bus bus(master);
+    Bus bus(master, fault);
     std::array<unsigned char, 512> buffer{};
     while (!stopping) {
         struct pollfd pfd {master, POLLIN, 0};
