@@ -2,6 +2,7 @@
 #include "radio_link.h"
 
 #include "device_map.h"
+#include "settings/options.h"
 
 #include <utility>
 
@@ -62,6 +63,10 @@ Status RadioLink::close()
 void RadioLink::start()
 {
     started_ = true;
+    const Checked<int> limit = options::transmitLimit(store_);
+    if (!limit.status)
+        view_.tell(limit.status.reason() + "; transmits have no limit");
+    transmitLimit_ = limit.value;
     keepOpen();
 }
 
@@ -100,6 +105,9 @@ void RadioLink::sendPtt(PttState state)
     const Status written = write(state);
     if (written) {
         lastProblem_.clear();
+        // A transmit after a receive starts the period the limit counts.
+        if (!receive && shown_ != PttState::Transmit && transmitLimit_ > 0)
+            view_.wakeAfter(RadioLinkView::Alarm::TransmitLimit, transmitLimit_ * 1000);
         showPtt(state);
     } else {
         receiveWaiting_ = receive && !closing_;
@@ -141,7 +149,7 @@ Status RadioLink::write(PttState state)
         asking_ = false;
         return written;
     }
-    view_.wakeAfter(answerDeadline());
+    view_.wakeAfter(RadioLinkView::Alarm::Answer, answerDeadline());
     if (!answers_)
         confirm();
     // A radio gone quiet for good leaves no record of more than the send
@@ -181,8 +189,19 @@ void RadioLink::heard(Heard what)
     echoed_ = echoed_ || what == Heard::Echo;
 }
 
-void RadioLink::deadlinePassed()
+void RadioLink::alarm(RadioLinkView::Alarm alarm)
 {
+    if (alarm == RadioLinkView::Alarm::TransmitLimit) {
+        if (transmitLimit_ == 0 || shown_ != PttState::Transmit || closing_)
+            return;
+        const std::string why = "released after " + std::to_string(transmitLimit_)
+            + " s of transmitting, as [Safety] TransmitLimit says";
+        view_.tell("the radio was " + why);
+        sendPtt(PttState::Receive);
+        lastProblem_ = "The radio was " + why + (lastProblem_.empty() ? "" : "\n" + lastProblem_);
+        publish();
+        return;
+    }
     if (asking_)
         answered(echoed_ ? Answer::EchoOnly : reader_.noise() != noiseBefore_ ? Answer::Noise : Answer::Nothing);
 }

@@ -27,8 +27,9 @@ public:
     virtual void showFault(const std::string& fault) = 0;
     // One line for the operator on stderr.
     virtual void tell(const std::string& line) = 0;
-    // Call the owner's deadlinePassed after this long (a later call replaces it).
-    virtual void wakeAfter(int milliseconds) = 0;
+    // Call the owner's alarm after this long; a later call for the same alarm replaces it.
+    enum class Alarm { Answer, TransmitLimit };
+    virtual void wakeAfter(Alarm alarm, int milliseconds) = 0;
 };
 
 // What the radio made of the last PTT frame.
@@ -89,8 +90,9 @@ public:
 
     bool receiveWaiting() const { return receiveWaiting_; }
 
-    // The last PTT frame's answer was due by now.
-    void deadlinePassed();
+    // The last PTT frame's answer was due by now, or a transmit has lasted
+    // as long as [Safety] TransmitLimit lets it.
+    void alarm(RadioLinkView::Alarm alarm);
     // How long a frame's echo and answer take on the wire at the line speed,
     // with 250 ms for the radio to answer.
     int answerDeadline() const;
@@ -131,6 +133,7 @@ private:
     std::optional<PttState> delivered_;
     std::deque<PttState> unconfirmed_;
     bool answers_ = false;
+    int transmitLimit_ = 0; // seconds; 0: none
 
     CivReader reader_;
     bool asking_ = false, echoed_ = false;

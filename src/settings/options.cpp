@@ -129,6 +129,15 @@ Checked<std::int16_t> topMost(const SettingsStore& store)
     return readInt16(store, kWinSection, kTopKey, kDefaultOff);
 }
 
+Checked<int> transmitLimit(const SettingsStore& store)
+{
+    const std::string text = read(store, kSafetySection, kTransmitLimitKey, kDefaultOff);
+    const Checked<double> seconds = toNumber(text);
+    if (!seconds.status || seconds.value != std::floor(seconds.value) || seconds.value < 0 || seconds.value > 3600)
+        return Checked<int>::failed("[Safety] TransmitLimit=" + text + " is not a whole number of seconds from 1 to 3600");
+    return Checked<int>::of(static_cast<int>(seconds.value));
+}
+
 Status storeComPort(SettingsStore& store, std::int16_t port)
 {
     return store.write(kComSection, kComPortKey, toText(port));

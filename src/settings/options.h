@@ -13,11 +13,13 @@ namespace torvak::options {
 
 inline constexpr std::string_view kComSection = "Com";
 inline constexpr std::string_view kWinSection = "Win";
+inline constexpr std::string_view kSafetySection = "Safety";
 
 inline constexpr std::string_view kComPortKey = "ComPort";
 inline constexpr std::string_view kSettingsKey = "Settings";
 inline constexpr std::string_view kMinKey = "Min";
 inline constexpr std::string_view kTopKey = "Top";
+inline constexpr std::string_view kTransmitLimitKey = "TransmitLimit";
 
 inline constexpr std::string_view kDefaultComPort = "1";
 inline constexpr std::string_view kDefaultSettings = "9600,n,8,1";
@@ -46,6 +48,9 @@ std::string lineSettings(const SettingsStore& store);
 // "Win"/"Min" and "Win"/"Top": check box states.
 Checked<std::int16_t> runMinimized(const SettingsStore& store);
 Checked<std::int16_t> topMost(const SettingsStore& store);
+// "Safety"/"TransmitLimit": seconds a transmit may last, 1 to 3600; absent or
+// 0 is no limit, anything else is refused.
+Checked<int> transmitLimit(const SettingsStore& store);
 
 Status storeComPort(SettingsStore& store, std::int16_t port);
 Status storeLineSettings(SettingsStore& store, std::string_view text);

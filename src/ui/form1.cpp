@@ -162,8 +162,10 @@ void Form1::connectControls()
     Text1->installEventFilter(this);
     Combo1->installEventFilter(this);
     connect(&link_, &HostLink::descriptorsFreed, this, [this] { comport_.descriptorsFreed(); });
-    answerDue_.setSingleShot(true);
-    connect(&answerDue_, &QTimer::timeout, this, [this] { comport_.deadlinePassed(); });
+    for (const auto& [timer, alarm] : {std::pair{&answerDue_, Alarm::Answer}, {&transmitLimit_, Alarm::TransmitLimit}}) {
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, this, [this, alarm] { comport_.alarm(alarm); });
+    }
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
@@ -304,6 +306,7 @@ void Form1::refreshPortTips()
 void Form1::showPtt(PttState state)
 {
     Shape1->setFillColour(state == PttState::Transmit ? kTransmitRed : kReceiveGreen);
+    setWindowIcon(Lamp::icon(Shape1->fillColour(), Shape1->showsFault()));
 }
 
 void Form1::showFault(const std::string& fault)
@@ -313,10 +316,14 @@ void Form1::showFault(const std::string& fault)
     const QString text = QString::fromStdString(fault);
     Shape1->setFault(text);
     Label3->setToolTip(text.isEmpty() ? kLampTip : kLampTip + u'\n' + text);
+    setWindowIcon(Lamp::icon(Shape1->fillColour(), Shape1->showsFault()));
 }
 
 void Form1::tell(const std::string& line) { report(line); }
 
-void Form1::wakeAfter(int milliseconds) { answerDue_.start(milliseconds); }
+void Form1::wakeAfter(Alarm alarm, int milliseconds)
+{
+    (alarm == Alarm::Answer ? answerDue_ : transmitLimit_).start(milliseconds);
+}
 
 } // namespace torvak

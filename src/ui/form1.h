@@ -74,7 +74,7 @@ private:
     void showPtt(PttState state) override;
     void showFault(const std::string& fault) override;
     void tell(const std::string& line) override;
-    void wakeAfter(int milliseconds) override;
+    void wakeAfter(Alarm alarm, int milliseconds) override;
 
     SettingsStore& store_;
     MessageBox& messages_;
@@ -82,7 +82,7 @@ private:
 
     QtSerialDevice device_;
     DeviceWatcher deviceWatcher_;
-    QTimer answerDue_;
+    QTimer answerDue_, transmitLimit_;
 
     QLabel* Label1 = nullptr;
     QComboBox* Combo1 = nullptr;

@@ -40,8 +40,8 @@ void Lamp::describe()
 
 namespace {
 
-// Paints the lamp and returns its circle.
-QRectF paintLamp(QPainter& painter, QSizeF size, Rgb colour, qreal pen)
+// Paints the lamp, and the ring on a fault.
+void paintLamp(QPainter& painter, QSizeF size, Rgb colour, bool fault, qreal pen)
 {
     painter.setRenderHint(QPainter::Antialiasing);
     // A circle as wide as the shorter side, centred in the shape's box.
@@ -50,19 +50,24 @@ QRectF paintLamp(QPainter& painter, QSizeF size, Rgb colour, qreal pen)
     painter.setPen(QPen(Qt::black, pen));
     painter.setBrush(QColor(colour.r, colour.g, colour.b));
     painter.drawEllipse(circle);
-    return circle;
+    if (fault) {
+        const qreal ring = 3 * pen;
+        painter.setPen(QPen(QColor(255, 160, 0), ring));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(circle.adjusted(ring - pen / 2, ring - pen / 2, pen / 2 - ring, pen / 2 - ring));
+    }
 }
 
 } // namespace
 
-QIcon Lamp::icon()
+QIcon Lamp::icon(Rgb colour, bool fault)
 {
     QIcon icon;
     for (const int side : {16, 32, 64}) {
         QPixmap pixmap(side, side);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
-        paintLamp(painter, pixmap.size(), kReceiveGreen, side / 16.0);
+        paintLamp(painter, pixmap.size(), colour, fault, side / 16.0);
         painter.end();
         icon.addPixmap(pixmap);
     }
@@ -72,12 +77,7 @@ QIcon Lamp::icon()
 void Lamp::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    const QRectF circle = paintLamp(painter, size(), colour_, 1);
-    if (!fault_.isEmpty()) {
-        painter.setPen(QPen(QColor(255, 160, 0), 3));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawEllipse(circle.adjusted(2.5, 2.5, -2.5, -2.5));
-    }
+    paintLamp(painter, size(), colour_, !fault_.isEmpty(), 1);
 }
 
 void ClickLabel::mousePressEvent(QMouseEvent* event)

@@ -23,8 +23,10 @@ public:
     // Why the radio cannot be reached, or nothing.
     void setFault(const QString& fault);
 
-    // The window's icon: the lamp at receive, drawn, so no image plugin is needed.
-    static QIcon icon();
+    // The window's icon: the lamp in this colour, with the ring on a fault,
+    // drawn, so no image plugin is needed. A task bar shows a minimized
+    // window's state by it.
+    static QIcon icon(Rgb colour = kReceiveGreen, bool fault = false);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -63,6 +63,15 @@ TEST_F(EndToEnd, CommandsKeyTheRadioAndSignalsCloseTheWindow)
         EXPECT_TRUE(ptt.stderrText().contains("left keyed") && !QFile::exists(sandbox.socketPath())) << signal;
         EXPECT_EQ(next(1, 300), "") << signal;
     }
+    { // [Safety] TransmitLimit releases a transmit held longer.
+        sandbox.writeSettings(devicesFor(sandbox) + "[Safety]\nTransmitLimit=1\n");
+        Program ptt(sandbox);
+        EXPECT_EQ(torvakfunc({"tx"}), 0);
+        EXPECT_EQ(next(2, 2500), "TX RX");
+        EXPECT_TRUE(ptt.says("released after 1 s of transmitting"));
+        EXPECT_EQ(torvakfunc({"close"}), 0);
+        EXPECT_TRUE(ptt.endsWithZero());
+    }
     { // COM1 mapped to nothing: it says so, keys nothing and still ends on a signal.
         sandbox.writeSettings("[Devices]\nCOM1=\n");
         Program ptt(sandbox);

@@ -193,8 +193,8 @@ struct TestView : LampView, RadioLinkView {
     void showPtt(PttState s) override { colour = s == PttState::Transmit ? kTransmitRed : kReceiveGreen; }
     void showFault(const std::string& f) override { fault = f; }
     void tell(const std::string& line) override { lines.push_back(line); }
-    int wakeMs = -1;
-    void wakeAfter(int ms) override { wakeMs = ms; }
+    std::map<Alarm, int> wakeMs;
+    void wakeAfter(Alarm alarm, int ms) override { wakeMs[alarm] = ms; }
 };
 
 } // namespace torvak::test

@@ -70,16 +70,17 @@ struct Rig : PttOutput {
     // lamp), "stall", "deaf" (the radio stops reading), "drain", "unplug" (the
     // open port's device; "unplug:3" COM3's), "plug" (every radio back),
     // "short" and "freed" (file descriptors), "close" (the window), "late"
-    // (an answer's deadline passes), "answers:done|refused|none|noise" and
-    // "echo:on|off" (the radio and the bus),
+    // (an answer's deadline passes), "limit" (TransmitLimit's time is up),
+    // "answers:done|refused|none|noise" and "echo:on|off" (the radio and the bus),
     // "choose:N", "edit:TEXT", "leave", where "{a,b}" happens while the
-    // sequence's message box is up; "com1=TEXT" maps COM1 before start-up.
+    // sequence's message box is up; "com1=TEXT" maps COM1 and "limit=TEXT"
+    // sets [Safety] TransmitLimit before start-up.
     void step(const std::string& text)
     {
         const std::size_t brace = std::min(text.find('{'), text.size()), colon = std::min(text.find(':'), brace);
         const std::string name = text.substr(0, colon), arg = text.substr(std::min(colon + 1, brace), brace - std::min(colon + 1, brace));
-        if (name.starts_with("com1="))
-            return void(store.values["Devices/COM1"] = name.substr(5));
+        if (name.starts_with("com1=") || name.starts_with("limit="))
+            return void(store.values[name[0] == 'c' ? "Devices/COM1" : "Safety/TransmitLimit"] = name.substr(name.find('=') + 1));
         if (!std::exchange(started, true))
             link.start();
         device.tag++;
@@ -111,8 +112,8 @@ struct Rig : PttOutput {
             (name == "stall" ? device.stalled : device.deaf) = true;
         else if (name == "drain")
             device.drain();
-        else if (name == "late")
-            link.deadlinePassed();
+        else if (name == "late" || name == "limit")
+            link.alarm(name == "late" ? RadioLinkView::Alarm::Answer : RadioLinkView::Alarm::TransmitLimit);
         else if (name == "answers")
             device.answers = arg == "done" ? FakeDevice::Answers::Done : arg == "refused" ? FakeDevice::Answers::Refused
                 : arg == "none" ? FakeDevice::Answers::None : FakeDevice::Answers::Noise;
@@ -241,6 +242,16 @@ TEST(RadioLink, TheNamedRows)
         {"tx edit:48x leave{close} rx", "T", R, false, "left keyed"},
         {"tx unplug rx edit:48x leave{close}", "T", R, true, "receive still waiting"},
         {"tx rx edit:48x leave{close}", "T R", G, false, ""},
+        // [Safety] TransmitLimit releases a transmit held too long, once per
+        // keyed period; absent, wrong or 0, nothing is released.
+        {"limit=2 tx tx limit", "T T R", G, false, "released after 2 s of transmitting"},
+        {"limit=2 tx rx limit", "T R", G, false, ""},
+        {"limit=2 unplug tx plug limit", "", G, false, ""},
+        {"limit=2 tx unplug limit plug", "T R", G, false, "released after 2 s"},
+        {"tx limit", "T", R, false, ""},
+        {"limit=0 tx limit", "T", R, false, ""},
+        {"limit=3601 tx limit", "T", R, false, "TransmitLimit=3601 is not a whole number of seconds from 1 to 3600"},
+        {"limit=1.5 tx limit", "T", R, false, "TransmitLimit=1.5"},
     };
     for (const auto& [steps, wire, lamp, waiting, says] : rows) {
         Rig rig;
@@ -299,6 +310,6 @@ TEST(RadioLink, TheRadiosAnswers)
         EXPECT_EQ(rig.frames(), frames) << steps;
         EXPECT_TRUE(*ring ? rig.view.fault.find(ring) != std::string::npos : rig.view.fault.empty()) << steps << ": " << rig.view.fault;
         EXPECT_EQ(rig.view.lines.size(), lines) << steps;
-        EXPECT_EQ(rig.view.wakeMs, 263) << "13 bytes at 9600 baud, and 250 ms for the radio";
+        EXPECT_EQ(rig.view.wakeMs[RadioLinkView::Alarm::Answer], 263) << "13 bytes at 9600 baud, and 250 ms for the radio";
     }
 }

@@ -105,9 +105,12 @@ TEST_F(Window, LampAndHostKeyTheRadioAndAFailedFrameLeavesTheLamp)
     start(devices());
     EXPECT_EQ(radio->read(1, 100), QByteArray()) << "start-up sends nothing";
     EXPECT_EQ(lamp()->accessibleName() + lamp()->accessibleDescription(), QStringLiteral("PTT lampReceive"));
+    const auto iconColour = [&] { return form->windowIcon().pixmap(32).toImage().pixelColor(16, 16); };
+    EXPECT_EQ(iconColour(), QColor(0, 255, 0)) << "the window's icon is the lamp";
     click("Label3");
     EXPECT_EQ(framesOf(radio->read(7)), "T");
     EXPECT_EQ(lamp()->accessibleDescription(), QStringLiteral("Transmit"));
+    EXPECT_EQ(iconColour(), QColor(255, 0, 0)) << "a minimized window shows it is transmitting";
     for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
         QMouseEvent event(type, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, {});
         QCoreApplication::sendEvent(child("Label3"), &event);
