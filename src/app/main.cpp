@@ -7,36 +7,53 @@
 #include "ui/form1.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
+#include <QStringList>
 
 #include <cstdio>
 
 namespace {
 
-// --help and --version are answered before anything opens: no window, no
-// radio port, no socket. Qt's own options (-platform and the like) are left
-// to QApplication.
-bool answeredCommandLine(int argc, char* argv[])
+const char kUsage[] = "usage: torvak-ptt [--help | --version] [Qt options such as -platform NAME or -style NAME]\n";
+
+// Qt's own options, which QApplication takes; those in the first list take a value.
+const QStringList kQtOptionsWithValue{"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+                                      "qwindowicon", "qwindowtitle", "session", "style", "stylesheet", "display",
+                                      "geometry", "title", "name", "qmljsdebugger", "visual", "ncols", "cmap"};
+const QStringList kQtFlags{"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+enum class CommandLine { Run, Answered, Refused };
+
+// --help and --version are answered, and anything else but Qt's own options
+// refused, before anything opens: no window, no radio port, no socket.
+CommandLine readCommandLine(int argc, char* argv[])
 {
-    QCommandLineParser parser;
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, {});
-    parser.addOptions({help, version});
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    parser.parse(arguments);
-    if (parser.isSet(help))
-        std::fputs("usage: torvak-ptt [--help | --version]\n"
-                   "Keys a TenTec transceiver between receive and transmit for a host program.\n"
-                   "Host programs send commands over $XDG_RUNTIME_DIR/TORVAKFUNC, or with torvakfunc(1);\n"
-                   "see torvak-ptt(1).\n",
-                   stdout);
-    else if (parser.isSet(version))
-        std::printf("torvak-ptt %s\n", TORVAK_VERSION);
-    else
-        return false;
-    return true;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == u"-h" || arg == u"--help") {
+            std::fputs(kUsage, stdout);
+            std::fputs("Keys a TenTec transceiver between receive and transmit for a host program.\n"
+                       "Host programs send commands over $XDG_RUNTIME_DIR/TORVAKFUNC, or with torvakfunc(1);\n"
+                       "see torvak-ptt(1).\n",
+                       stdout);
+            return CommandLine::Answered;
+        }
+        if (arg == u"-v" || arg == u"--version") {
+            std::printf("torvak-ptt %s\n", TORVAK_VERSION);
+            return CommandLine::Answered;
+        }
+        QString name = arg.startsWith(u"--") ? arg.mid(2) : arg.startsWith(u'-') ? arg.mid(1) : QString();
+        const bool valueGiven = name.contains(u'=');
+        name = name.section(u'=', 0, 0);
+        if (kQtFlags.contains(name) && !valueGiven)
+            continue;
+        if (kQtOptionsWithValue.contains(name) && (valueGiven || ++i < argc))
+            continue;
+        torvak::report(name.isEmpty() ? "unexpected argument: " + arg.toStdString()
+                                      : "unknown option: " + arg.toStdString());
+        std::fputs(kUsage, stderr);
+        return CommandLine::Refused;
+    }
+    return CommandLine::Run;
 }
 
 bool hasDisplay(int argc, char* argv[])
@@ -54,8 +71,8 @@ int main(int argc, char* argv[])
 {
     QCoreApplication::setApplicationName(QStringLiteral("torvak-ptt"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TORVAK_VERSION));
-    if (answeredCommandLine(argc, argv))
-        return 0;
+    if (const CommandLine line = readCommandLine(argc, argv); line != CommandLine::Run)
+        return line == CommandLine::Answered ? 0 : 2;
     if (!hasDisplay(argc, argv)) {
         torvak::report("no display: neither DISPLAY nor WAYLAND_DISPLAY is set "
                        "(QT_QPA_PLATFORM=offscreen runs it without a window)");

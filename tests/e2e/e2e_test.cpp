@@ -63,6 +63,20 @@ TEST_F(EndToEnd, CommandsKeyTheRadioAndSignalsCloseTheWindow)
         EXPECT_TRUE(ptt.stderrText().contains("left keyed") && !QFile::exists(sandbox.socketPath())) << signal;
         EXPECT_EQ(next(1, 300), "") << signal;
     }
+    // Anything but its own and Qt's options is refused at once, before the
+    // radio's port or the socket is touched; Qt's own keep working.
+    for (const QStringList& args : {QStringList{"--no-such-option"}, {"--chek"}, {"stray"}, {"-style"}, {"-reverse=1"}}) {
+        Program refused(sandbox, {}, false, args);
+        EXPECT_TRUE(refused.process.waitForFinished(5000) && refused.process.exitCode() == 2) << qPrintable(args.join(u' '));
+        EXPECT_TRUE(refused.stderrText().contains("usage: torvak-ptt")) << qPrintable(args.join(u' '));
+    }
+    EXPECT_FALSE(QFile::exists(sandbox.socketPath()));
+    EXPECT_EQ(next(1, 100), "") << "a refused command line touched the radio";
+    {
+        Program ptt(sandbox, {}, true, {"-style", "Fusion", "-platform=offscreen", "--reverse"});
+        EXPECT_EQ(torvakfunc({"close"}), 0);
+        EXPECT_TRUE(ptt.endsWithZero());
+    }
     { // [Safety] TransmitLimit releases a transmit held longer.
         sandbox.writeSettings(devicesFor(sandbox) + "[Safety]\nTransmitLimit=1\n");
         Program ptt(sandbox);

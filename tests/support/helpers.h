@@ -189,13 +189,13 @@ struct Radio {
 struct Program {
     QProcess process;
     QByteArray err;
-    explicit Program(const Sandbox& sandbox, QStringList command = {}, bool waitForLink = true)
+    explicit Program(const Sandbox& sandbox, QStringList command = {}, bool waitForLink = true, const QStringList& arguments = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("TORVAK_PTT_NO_DIALOGS"), QStringLiteral("1"));
         process.setProcessEnvironment(env);
-        command << bin("torvak-ptt");
+        command << bin("torvak-ptt") << arguments;
         process.start(command.takeFirst(), command);
         if (waitForLink && !QTest::qWaitFor([&] { return QFile::exists(sandbox.socketPath()); }, 5000))
             qWarning("torvak-ptt made no socket: %s", stderrText().constData());
