@@ -145,6 +145,7 @@ void Form1::connectControls()
     // until start-up has filled the controls (loaded).
     connect(&link_, &HostLink::hookProc, this, &Form1::ptt);
     connect(Label3, &ClickLabel::clicked, this, [this] { controller_.lampClick(); });
+    connect(Shape1, &Lamp::pressed, this, [this] { controller_.lampClick(); });
     connect(Command1, &QPushButton::clicked, this, &Form1::toggleOptions);
     connect(Check1, &QCheckBox::clicked, this, [this] { storeCheckBox(&options::storeRunMinimized, Check1); });
     connect(Check2, &QCheckBox::clicked, this, [this] {

@@ -1,15 +1,45 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "lamp.h"
 
+#include <QAccessibleWidget>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 
 namespace torvak {
 
+namespace {
+
+// The lamp to assistive technology: a button whose press action toggles it,
+// though it never joins the keyboard's tab order (the host keys the radio;
+// the operator's keyboard should not by accident).
+class AccessibleLamp : public QAccessibleWidget {
+public:
+    explicit AccessibleLamp(QWidget* lamp) : QAccessibleWidget(lamp, QAccessible::Button) {}
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& name) override
+    {
+        if (name == pressAction())
+            static_cast<Lamp*>(widget())->press();
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+};
+
+QAccessibleInterface* accessibleLamp(const QString& className, QObject* object)
+{
+    return className == QLatin1String("torvak::Lamp") && object && object->isWidgetType()
+        ? new AccessibleLamp(static_cast<QWidget*>(object))
+        : nullptr;
+}
+
+} // namespace
+
 Lamp::Lamp(QWidget* parent)
     : QWidget(parent)
 {
+    static const bool installed = (QAccessible::installFactory(accessibleLamp), true);
+    (void)installed;
+    setFocusPolicy(Qt::NoFocus);
     setAccessibleName(QStringLiteral("PTT lamp"));
     describe();
 }

@@ -23,10 +23,16 @@ public:
     // Why the radio cannot be reached, or nothing.
     void setFault(const QString& fault);
 
+    // What assistive technology's press action does: as a click does.
+    void press() { emit pressed(); }
+
     // The window's icon: the lamp in this colour, with the ring on a fault,
     // drawn, so no image plugin is needed. A task bar shows a minimized
     // window's state by it.
     static QIcon icon(Rgb colour = kReceiveGreen, bool fault = false);
+
+signals:
+    void pressed();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

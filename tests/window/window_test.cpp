@@ -10,6 +10,7 @@
 #include "ui/form1.h"
 #include "ui/lamp.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -116,6 +117,14 @@ TEST_F(Window, LampAndHostKeyTheRadioAndAFailedFrameLeavesTheLamp)
         QCoreApplication::sendEvent(child("Label3"), &event);
     }
     EXPECT_EQ(framesOf(radio->read(8, 300)), "R") << "a double-click is one click";
+    // A screen reader's press action toggles it as a click does; the keyboard's tab order passes it by.
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(lamp());
+    ASSERT_TRUE(accessible && accessible->actionInterface());
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(framesOf(radio->read(7)), "T");
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(framesOf(radio->read(7)), "R");
+    EXPECT_EQ(lamp()->focusPolicy(), Qt::NoFocus);
     send({{0, 1}});
     EXPECT_EQ(framesOf(radio->read(7)), "T");
 
