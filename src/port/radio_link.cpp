@@ -83,10 +83,10 @@ void RadioLink::reconfigure(std::string_view what, const std::function<ResumeNex
     keepOpen();
 }
 
-void RadioLink::shutDown()
+bool RadioLink::shutDown()
 {
     if (closing_)
-        return;
+        return false;
     closing_ = true;
     watch_.stop();
     lineClosed(port_.close(), false);
@@ -95,6 +95,15 @@ void RadioLink::shutDown()
                    "still be transmitting");
     else if (shown_ == PttState::Transmit)
         view_.tell("closing while the radio is transmitting: it was left keyed");
+    return receiveWaiting_ || shown_ == PttState::Transmit;
+}
+
+void RadioLink::lastSessionLeftKeyed()
+{
+    lastProblem_ = "The last session ended with the radio transmitting: it may still be. Click the lamp twice, or "
+                   "send a receive, to release it";
+    view_.tell("the last session ended with the radio transmitting: it may still be");
+    publish();
 }
 
 void RadioLink::sendPtt(PttState state)

@@ -79,8 +79,12 @@ public:
     // port is left to it. Its failures are told, then the port is kept open.
     void reconfigure(std::string_view what, const std::function<ResumeNext()>& sequence);
     // The program is ending: queued bytes are let out, the port closes, and
-    // nothing opens it again. A waiting receive is not sent.
-    void shutDown();
+    // nothing opens it again. A waiting receive is not sent. True when the
+    // radio may be left transmitting.
+    bool shutDown();
+    // The last session ended with the radio transmitting: the ring says so
+    // until a frame goes out.
+    void lastSessionLeftKeyed();
 
     void sendPtt(PttState state) override;
 

@@ -200,7 +200,10 @@ void Form1::closeEvent(QCloseEvent* event)
     // already handed to the port reach the radio before it closes, and a
     // sequence interrupted here never opens it again.
     link_.removeHook();
-    comport_.shutDown();
+    // The next start in this login session says so; the runtime directory
+    // forgets it at a reboot or a new login.
+    if (comport_.shutDown() && !link_.socketPath().isEmpty())
+        QFile(leftKeyedMark()).open(QIODevice::WriteOnly);
     event->accept();
     QCoreApplication::quit();
 }
@@ -304,8 +307,12 @@ void Form1::refreshPortTips()
     }
 }
 
+QString Form1::leftKeyedMark() const { return link_.socketPath() + QStringLiteral(".keyed"); }
+
 void Form1::showPtt(PttState state)
 {
+    if (state == PttState::Receive && !link_.socketPath().isEmpty())
+        QFile::remove(leftKeyedMark());
     Shape1->setFillColour(state == PttState::Transmit ? kTransmitRed : kReceiveGreen);
     setWindowIcon(Lamp::icon(Shape1->fillColour(), Shape1->showsFault()));
 }

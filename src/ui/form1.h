@@ -69,6 +69,8 @@ private:
     static Status setCheckValue(QCheckBox* box, const Checked<std::int16_t>& stored);
     void storeCheckBox(Status (*store)(SettingsStore&, std::int16_t), const QCheckBox* box);
     void refreshPortTips();
+    // Beside the socket while the radio may still be keyed from a session that ended.
+    QString leftKeyedMark() const;
 
     // What the radio port's owner reports.
     void showPtt(PttState state) override;

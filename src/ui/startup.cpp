@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -84,6 +85,8 @@ Form1::Start Form1::load()
     // operator why the radio cannot be reached.
     loaded = true;
     comport_.start();
+    if (hook.hook == HostLink::Hook::Installed && QFile::exists(leftKeyedMark()))
+        comport_.lastSessionLeftKeyed();
     refreshPortTips();
     return Start::Loaded;
 }

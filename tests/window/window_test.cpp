@@ -157,6 +157,16 @@ TEST_F(Window, LampAndHostKeyTheRadioAndAFailedFrameLeavesTheLamp)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }, 2000));
     EXPECT_FALSE(QFile::exists(sandbox.socketPath()));
     EXPECT_EQ(radio->read(1, 200), QByteArray());
+
+    // The next start in this login session says the radio may still be keyed, until a receive goes out.
+    start(devices());
+    EXPECT_TRUE(child("Label3")->toolTip().contains("The last session ended with the radio transmitting")) << qPrintable(child("Label3")->toolTip());
+    EXPECT_FALSE(red());
+    click("Label3");
+    click("Label3");
+    EXPECT_EQ(framesOf(radio->read(14)), "T R");
+    start(devices());
+    EXPECT_FALSE(lamp()->showsFault()) << qPrintable(child("Label3")->toolTip());
 }
 
 // What start-up makes of the settings file: the controls, the port (which
