@@ -4,6 +4,7 @@
 #include "core/report.h"
 
 #include <QDir>
+#include <QFileSystemWatcher>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 
@@ -191,6 +192,27 @@ HostLink::Installed HostLink::installHook()
     accepting_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(accepting_, &QSocketNotifier::activated, this, &HostLink::acceptConnections);
     return {Hook::Installed, {}};
+}
+
+void HostLink::retryWhenTheDirectoryChanges()
+{
+    struct stat st {};
+    const Checked<QString> dir = runtimeDirectory(st);
+    if (!dir.status || retry_)
+        return;
+    retry_ = new QFileSystemWatcher({dir.value}, this);
+    connect(retry_, &QFileSystemWatcher::directoryChanged, this, [this] {
+        if (listener_ >= 0)
+            return;
+        const Installed again = installHook();
+        if (again.hook != Hook::Installed) {
+            emit stillDown(QString::fromStdString(again.reason));
+            return;
+        }
+        retry_->deleteLater();
+        retry_ = nullptr;
+        emit cameUp();
+    });
 }
 
 void HostLink::removeHook()

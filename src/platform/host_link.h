@@ -13,6 +13,7 @@
 
 #include <sys/types.h>
 
+class QFileSystemWatcher;
 class QSocketNotifier;
 
 namespace torvak {
@@ -55,6 +56,11 @@ public:
 
     QString socketPath() const { return path_; }
     bool isListening() const { return listener_ >= 0; }
+    // After a failed installHook: tries again whenever the runtime directory
+    // changes (the file in the socket's way removed, the directory's mode
+    // mended), until the link is up.
+    void retryWhenTheDirectoryChanges();
+
     // Stops taking commands; the socket file goes away if it is still the
     // one bound here. The lock stays until the link is destroyed, so no
     // second instance takes the port meanwhile.
@@ -65,6 +71,9 @@ signals:
     void hookProc(std::int32_t command, std::int32_t state);
     // A host left and its descriptor is closed.
     void descriptorsFreed();
+    // A retry took: host commands arrive now. Or it did not, and why.
+    void cameUp();
+    void stillDown(const QString& reason);
 
 private:
     struct Connection;
@@ -85,6 +94,7 @@ private:
     dev_t socketDevice_ = 0;
     ino_t socketInode_ = 0;
     QSocketNotifier* accepting_ = nullptr;
+    QFileSystemWatcher* retry_ = nullptr;
     // The hosts' connections, as one epoll set.
     int ready_ = -1;
     QSocketNotifier* arriving_ = nullptr;

@@ -163,6 +163,12 @@ void Form1::connectControls()
     Text1->installEventFilter(this);
     Combo1->installEventFilter(this);
     connect(&link_, &HostLink::descriptorsFreed, this, [this] { comport_.descriptorsFreed(); });
+    connect(&link_, &HostLink::stillDown, this, &Form1::hostLinkIsDown);
+    connect(&link_, &HostLink::cameUp, this, [this] {
+        report("the host link is up: host commands arrive now");
+        hostLinkDown_.clear();
+        showRing();
+    });
     for (const auto& [timer, alarm] : {std::pair{&answerDue_, Alarm::Answer}, {&transmitLimit_, Alarm::TransmitLimit}}) {
         timer->setSingleShot(true);
         connect(timer, &QTimer::timeout, this, [this, alarm] { comport_.alarm(alarm); });
@@ -319,9 +325,22 @@ void Form1::showPtt(PttState state)
 
 void Form1::showFault(const std::string& fault)
 {
+    portFault_ = QString::fromStdString(fault);
+    showRing();
+}
+
+void Form1::hostLinkIsDown(const QString& reason)
+{
+    hostLinkDown_ = QStringLiteral("Host programs cannot reach torvak-ptt: ") + reason;
+    showRing();
+}
+
+void Form1::showRing()
+{
     // Shown on the lamp, never in a modal box: a stream of host commands to a
     // dead port would pile boxes up.
-    const QString text = QString::fromStdString(fault);
+    const QString text = portFault_ + (portFault_.isEmpty() || hostLinkDown_.isEmpty() ? QString() : QStringLiteral("\n"))
+        + hostLinkDown_;
     Shape1->setFault(text);
     Label3->setToolTip(text.isEmpty() ? kLampTip : kLampTip + u'\n' + text);
     setWindowIcon(Lamp::icon(Shape1->fillColour(), Shape1->showsFault()));

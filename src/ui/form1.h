@@ -72,6 +72,10 @@ private:
     // Beside the socket while the radio may still be keyed from a session that ended.
     QString leftKeyedMark() const;
 
+    // The ring: what the radio port's owner reports, and a host link that is down.
+    void showRing();
+    void hostLinkIsDown(const QString& reason);
+
     // What the radio port's owner reports.
     void showPtt(PttState state) override;
     void showFault(const std::string& fault) override;
@@ -85,6 +89,7 @@ private:
     QtSerialDevice device_;
     DeviceWatcher deviceWatcher_;
     QTimer answerDue_, transmitLimit_;
+    QString portFault_, hostLinkDown_;
 
     QLabel* Label1 = nullptr;
     QComboBox* Combo1 = nullptr;

@@ -33,8 +33,11 @@ Form1::Start Form1::load()
     const HostLink::Installed hook = link_.installHook();
     if (hook.hook == HostLink::Hook::AlreadyRunning)
         return Start::AlreadyRunning;
-    if (hook.hook == HostLink::Hook::Failed)
-        skipped("host link", Status::failure(hook.reason + "; host commands will not arrive"));
+    if (hook.hook == HostLink::Hook::Failed) {
+        skipped("host link", Status::failure(hook.reason + "; host commands will not arrive until that is mended"));
+        hostLinkIsDown(QString::fromStdString(hook.reason));
+        link_.retryWhenTheDirectoryChanges();
+    }
 
     // 3. The stored settings text into the box (loaded is false: nothing reacts).
     Text1->setText(QString::fromStdString(options::lineSettings(store_)));
@@ -87,6 +90,7 @@ Form1::Start Form1::load()
     comport_.start();
     if (hook.hook == HostLink::Hook::Installed && QFile::exists(leftKeyedMark()))
         comport_.lastSessionLeftKeyed();
+    showRing();
     refreshPortTips();
     return Start::Loaded;
 }

@@ -21,8 +21,11 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -270,6 +273,30 @@ TEST_F(Window, TheRealMessageBoxAndClosingWhileItIsUp)
     for (const QFileInfo& fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::Files | QDir::System))
         held += fd.symLinkTarget() == radio->slavePath;
     EXPECT_EQ(held, 1) << "the port is open after closing";
+}
+
+// A host link kept down (a file in the socket's way, a runtime directory open
+// to others) shows on the lamp while the radio works, and comes up by itself
+// within seconds once the way is clear.
+TEST_F(Window, TheHostLinkComesUpWhenItsWayIsClear)
+{
+    const QByteArray run = QFile::encodeName(sandbox.path(QStringLiteral("run")));
+    const std::pair<std::function<void()>, std::function<void()>> obstacles[] = {
+        {[&] { QFile(sandbox.socketPath()).open(QIODevice::WriteOnly); }, [&] { QFile::remove(sandbox.socketPath()); }},
+        {[&] { ::chmod(run.constData(), 0755); }, [&] { ::chmod(run.constData(), 0700); }},
+    };
+    for (const auto& [block, clear] : obstacles) {
+        block();
+        start(devices());
+        EXPECT_TRUE(child("Label3")->toolTip().contains("Host programs cannot reach torvak-ptt")) << qPrintable(child("Label3")->toolTip());
+        click("Label3");
+        EXPECT_EQ(framesOf(radio->read(7)), "T") << "the radio works meanwhile";
+        clear();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (host = connectUnix(sandbox.socketPath())) >= 0; }, 5000));
+        send({{0, 0}});
+        EXPECT_EQ(framesOf(radio->read(7)), "R");
+        EXPECT_FALSE(lamp()->showsFault()) << qPrintable(child("Label3")->toolTip());
+    }
 }
 
 // At a 14-point desktop font every caption fits its control and the window
