@@ -24,8 +24,8 @@ RadioLink::RadioLink(SerialDevice& device, DeviceWatch& watch, const SettingsSto
 Status RadioLink::setSettings(std::string_view text)
 {
     const Status taken = port_.setSettings(text);
-    if (!taken && !started_)
-        lastProblem_ = "The stored settings were refused; the port runs at " + port_.settings();
+    settingsProblem_ = taken ? "" : "The " + taken.reason() + "; the port runs at " + port_.settings();
+    publish();
     return taken;
 }
 
@@ -78,8 +78,14 @@ void RadioLink::reconfigure(std::string_view what, const std::function<ResumeNex
     // Closing stopped the sequence: its failures are no news, and nothing reopens.
     if (closing_)
         return;
+    // One line per change of outcome, not per keystroke: what was typed
+    // (quoted in a reason) makes no new outcome.
+    std::string outcome;
     for (const std::string& reason : seq.failures())
-        view_.tell(std::string(what) + ": " + reason);
+        outcome += reason.substr(0, reason.find('"')) + reason.substr(std::min(reason.rfind('"') + 1, reason.size())) + "\n";
+    if (std::exchange(told_[std::string(what)], outcome) != outcome)
+        for (const std::string& reason : seq.failures())
+            view_.tell(std::string(what) + ": " + reason);
     keepOpen();
 }
 
@@ -324,7 +330,7 @@ void RadioLink::publish()
     if (wentAway_)
         port = "The radio port went away (the device hung up or was removed)" + (port.empty() ? "" : ": " + port);
     std::string fault;
-    for (const std::string* part : {&port, &lineProblem_, &lastProblem_, &answerProblem_})
+    for (const std::string* part : {&port, &settingsProblem_, &lineProblem_, &lastProblem_, &answerProblem_})
         if (!part->empty())
             fault += (fault.empty() ? "" : "\n") + *part;
     if (fault == fault_)

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -149,6 +150,8 @@ private:
     std::string lineProblem_; // the line is not taking bytes
     std::string lastProblem_; // the last command's frame did not go out
     std::string answerProblem_; // what the radio made of it
+    std::string settingsProblem_; // the settings last given were refused
+    std::map<std::string, std::string, std::less<>> told_; // each sequence's last outcome on stderr
     std::string fault_;
 };
 

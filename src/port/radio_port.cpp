@@ -19,8 +19,8 @@ Status RadioPort::setSettings(std::string_view text)
         return Status::failure("the port is open: close it before changing its settings");
     const auto parsed = parseLineSettings(text);
     if (!parsed)
-        return Status::failure("invalid port settings \"" + std::string(text)
-                               + "\": expected baud,parity,data bits,stop bits such as 9600,n,8,1");
+        return Status::failure("port settings \"" + std::string(text)
+                               + "\" were refused: expected baud,parity,data bits,stop bits such as 9600,n,8,1");
     settings_ = *parsed;
     settingsText_ = std::string(text);
     return Status::success();

@@ -34,12 +34,16 @@ const QString kLampTip = QStringLiteral("Turns red on TX; Click to toggle TX sta
 
 Form1::Form1(SettingsStore& store, MessageBox& messages, HostLink& link, QWidget* parent)
     : QWidget(parent)
-    , store_(store)
+    , store_(store, [this](const Status& written) {
+        notSaved_ = written ? QString() : QStringLiteral("Settings are not saved: ") + QString::fromStdString(written.reason());
+        report(written ? "the settings are saved again" : "settings are not saved: " + written.reason());
+        showRing();
+    })
     , messages_(messages)
     , link_(link)
-    , comport_(device_, deviceWatcher_, store, *this)
+    , comport_(device_, deviceWatcher_, store_, *this)
     , controller_(comport_, *Shape1, [this] { close(); })
-    , panel_{comport_, store, messages}
+    , panel_{comport_, store_, messages}
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("TORVAK TenTec PTT V3"));
@@ -339,8 +343,9 @@ void Form1::showRing()
 {
     // Shown on the lamp, never in a modal box: a stream of host commands to a
     // dead port would pile boxes up.
-    const QString text = portFault_ + (portFault_.isEmpty() || hostLinkDown_.isEmpty() ? QString() : QStringLiteral("\n"))
-        + hostLinkDown_;
+    QStringList faults{portFault_, hostLinkDown_, notSaved_};
+    faults.removeAll(QString());
+    const QString text = faults.join(u'\n');
     Shape1->setFault(text);
     Label3->setToolTip(text.isEmpty() ? kLampTip : kLampTip + u'\n' + text);
     setWindowIcon(Lamp::icon(Shape1->fillColour(), Shape1->showsFault()));

@@ -8,6 +8,7 @@
 #include "port/radio_link.h"
 #include "port/reconfigure.h"
 #include "settings/settings_store.h"
+#include "settings/write_watch.h"
 #include "ui/lamp.h"
 
 #include <QTimer>
@@ -82,14 +83,15 @@ private:
     void tell(const std::string& line) override;
     void wakeAfter(Alarm alarm, int milliseconds) override;
 
-    SettingsStore& store_;
+    // Every write goes through it: a settings file that cannot be written shows on the ring.
+    WriteWatch store_;
     MessageBox& messages_;
     HostLink& link_;
 
     QtSerialDevice device_;
     DeviceWatcher deviceWatcher_;
     QTimer answerDue_, transmitLimit_;
-    QString portFault_, hostLinkDown_;
+    QString portFault_, hostLinkDown_, notSaved_;
 
     QLabel* Label1 = nullptr;
     QComboBox* Combo1 = nullptr;

@@ -240,6 +240,11 @@ TEST_F(Window, TheOptionsReconfigureThePort)
     QDir().mkdir(sandbox.settingsPath());
     child<QCheckBox>("Check1")->click();
     EXPECT_TRUE(messages.shown.back().starts_with("The option was not saved")) << messages.shown.back();
+    EXPECT_TRUE(child("Label3")->toolTip().contains("Settings are not saved: cannot write the settings file " + sandbox.settingsPath()))
+        << qPrintable(child("Label3")->toolTip());
+    QDir().rmdir(sandbox.settingsPath());
+    child<QCheckBox>("Check1")->click();
+    EXPECT_FALSE(child("Label3")->toolTip().contains("Settings are not saved")) << "the ring stays after the cause went";
 }
 
 // The real box has one OK button and the application's title. Closing while
