@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "check.h"
 #include "core/report.h"
 #include "platform/host_link.h"
 #include "platform/message_box.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-const char kUsage[] = "usage: torvak-ptt [--help | --version] [Qt options such as -platform NAME or -style NAME]\n";
+const char kUsage[] = "usage: torvak-ptt [--help | --version | --check] [Qt options such as -platform NAME or -style NAME]\n";
 
 // Qt's own options, which QApplication takes; those in the first list take a value.
 const QStringList kQtOptionsWithValue{"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
@@ -21,12 +22,13 @@ const QStringList kQtOptionsWithValue{"platform", "platformpluginpath", "platfor
                                       "geometry", "title", "name", "qmljsdebugger", "visual", "ncols", "cmap"};
 const QStringList kQtFlags{"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
-enum class CommandLine { Run, Answered, Refused };
+enum class CommandLine { Run, Check, Answered, Refused };
 
 // --help and --version are answered, and anything else but Qt's own options
 // refused, before anything opens: no window, no radio port, no socket.
 CommandLine readCommandLine(int argc, char* argv[])
 {
+    CommandLine line = CommandLine::Run;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
         if (arg == u"-h" || arg == u"--help") {
@@ -41,6 +43,10 @@ CommandLine readCommandLine(int argc, char* argv[])
             std::printf("torvak-ptt %s\n", TORVAK_VERSION);
             return CommandLine::Answered;
         }
+        if (arg == u"--check") {
+            line = CommandLine::Check;
+            continue;
+        }
         QString name = arg.startsWith(u"--") ? arg.mid(2) : arg.startsWith(u'-') ? arg.mid(1) : QString();
         const bool valueGiven = name.contains(u'=');
         name = name.section(u'=', 0, 0);
@@ -53,7 +59,7 @@ CommandLine readCommandLine(int argc, char* argv[])
         std::fputs(kUsage, stderr);
         return CommandLine::Refused;
     }
-    return CommandLine::Run;
+    return line;
 }
 
 bool hasDisplay(int argc, char* argv[])
@@ -71,8 +77,13 @@ int main(int argc, char* argv[])
 {
     QCoreApplication::setApplicationName(QStringLiteral("torvak-ptt"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TORVAK_VERSION));
-    if (const CommandLine line = readCommandLine(argc, argv); line != CommandLine::Run)
+    const CommandLine line = readCommandLine(argc, argv);
+    if (line == CommandLine::Answered || line == CommandLine::Refused)
         return line == CommandLine::Answered ? 0 : 2;
+    if (line == CommandLine::Check) { // no window, no socket
+        QCoreApplication app(argc, argv);
+        return torvak::checkRadio();
+    }
     if (!hasDisplay(argc, argv)) {
         torvak::report("no display: neither DISPLAY nor WAYLAND_DISPLAY is set "
                        "(QT_QPA_PLATFORM=offscreen runs it without a window)");

@@ -54,11 +54,27 @@ void CivReader::feed(std::span<const std::uint8_t> bytes, const std::function<vo
 
 void CivReader::end(Heard heard, const std::function<void(Heard)>& sink)
 {
-    frame_.clear();
-    if (heard == Heard::Noise)
+    if (heard == Heard::Noise) {
+        frame_.clear();
         return noise(sink);
+    }
     inNoise_ = false;
     sink(heard);
+    frame_.clear();
+}
+
+std::optional<std::uint64_t> frequencyOf(std::span<const std::uint8_t> frame)
+{
+    if (frame.size() != 11 || (frame[4] != 0x03 && frame[4] != 0x00))
+        return std::nullopt;
+    std::uint64_t hertz = 0;
+    for (std::size_t i = 9; i >= 5; --i) {
+        const unsigned high = frame[i] >> 4, low = frame[i] & 0x0F;
+        if (high > 9 || low > 9)
+            return std::nullopt;
+        hertz = hertz * 100 + high * 10 + low;
+    }
+    return hertz;
 }
 
 void CivReader::noise(const std::function<void(Heard)>& sink)

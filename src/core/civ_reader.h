@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -15,6 +16,10 @@ namespace torvak {
 // or bytes that make no CI-V frame at all (most often a wrong line speed).
 enum class Heard { Echo, Done, Refused, Data, Other, Noise };
 
+// The frequency in Hz that a radio's frequency frame (03h, or the 00h it
+// sends unasked) carries: five bytes of BCD, lowest digits first.
+std::optional<std::uint64_t> frequencyOf(std::span<const std::uint8_t> frame);
+
 // Reads CI-V frames from bytes that may arrive cut anywhere.
 class CivReader {
 public:
@@ -23,6 +28,8 @@ public:
     // How much noise (stray bytes and broken frames) was read so far; a run
     // of it is told once, but counted all along.
     std::size_t noise() const { return noise_; }
+    // While the sink hears of a frame: the frame, preambles to end byte.
+    std::span<const std::uint8_t> frame() const { return frame_; }
 
 private:
     void end(Heard heard, const std::function<void(Heard)>& sink);

@@ -102,6 +102,21 @@ Checked<QString> HostLink::registerMessage()
     return Checked<QString>::of(path);
 }
 
+bool HostLink::instanceRunning()
+{
+    struct stat st {};
+    const Checked<QString> dir = runtimeDirectory(st);
+    if (!dir.status)
+        return false;
+    const QByteArray path = QFile::encodeName(QDir(dir.value).filePath(QString::fromLatin1(kMessageName) + QStringLiteral(".lock")));
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
 HostLink::Installed HostLink::takeLock(const QString& path)
 {
     // A lock the kernel holds for the process: it goes with the process, so

@@ -47,6 +47,8 @@ public:
     // be keyed by anyone but its operator), or when the path is too long for
     // a Unix socket.
     static Checked<QString> registerMessage();
+    // Whether a torvak-ptt holds the lock now (it is let go at once).
+    static bool instanceRunning();
 
     // Takes the one-instance lock, then listens, replacing a socket left by
     // an instance that died. Anything else at the socket's path is left alone.

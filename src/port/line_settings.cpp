@@ -70,4 +70,10 @@ std::optional<LineSettings> parseLineSettings(std::string_view text)
     return LineSettings{*baud, *parity, *dataBits, *stopBits};
 }
 
+int answerDeadline(const LineSettings& line, int bytes)
+{
+    const int bitsPerByte = 1 + line.dataBits + (line.parity == Parity::None ? 0 : 1) + line.stopBits;
+    return bytes * bitsPerByte * 1000 / line.baud + 250;
+}
+
 } // namespace torvak

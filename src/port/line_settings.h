@@ -22,4 +22,8 @@ struct LineSettings {
 // stop bits; blanks around a field are fine. Anything else is rejected.
 std::optional<LineSettings> parseLineSettings(std::string_view text);
 
+// How long the radio's answer may take: these many bytes on the wire at the
+// line speed, and 250 ms for the radio.
+int answerDeadline(const LineSettings& line, int bytes);
+
 } // namespace torvak

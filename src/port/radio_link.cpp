@@ -223,10 +223,8 @@ void RadioLink::alarm(RadioLinkView::Alarm alarm)
 
 int RadioLink::answerDeadline() const
 {
-    // Our 7 bytes echoed and the radio's 6-byte answer, at the line speed.
-    const LineSettings& line = port_.lineSettings();
-    const int bitsPerByte = 1 + line.dataBits + (line.parity == Parity::None ? 0 : 1) + line.stopBits;
-    return 13 * bitsPerByte * 1000 / line.baud + 250;
+    // Our 7 bytes echoed and the radio's 6-byte answer.
+    return torvak::answerDeadline(port_.lineSettings(), 13);
 }
 
 void RadioLink::answered(Answer answer)

@@ -134,6 +134,34 @@ TEST_F(EndToEnd, EachFaultOfTheRadioReadsDifferently)
     }
 }
 
+// --check asks the radio its frequency, never a PTT frame, and says what it
+// found; with torvak-ptt running it leaves the port alone.
+TEST_F(EndToEnd, CheckSaysWhatItFound)
+{
+    const QString link = sandbox.path(QStringLiteral("checked"));
+    sandbox.writeSettings("[Devices]\nCOM1=" + link.toUtf8() + "\n");
+    const auto check = [] {
+        QProcess p;
+        p.start(bin("torvak-ptt"), {"--check"});
+        p.waitForFinished(5000);
+        return std::pair{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput())};
+    };
+    for (const auto& [fault, exitCode, says] : {std::tuple{"", 0, "answer: the radio answered: 14.074000 MHz"}, {"ng", 1, "answer: refused"},
+                                                {"no-answer", 1, "echo: seen\nanswer: none; is the radio on"},
+                                                {"silent", 1, "echo: not seen"}, {"noise", 1, "answer: not CI-V"}}) {
+        Radio radio(link, *fault ? QStringList{"--fault", fault} : QStringList{});
+        const auto [code, out] = check();
+        EXPECT_EQ(code, exitCode) << fault << qPrintable(out);
+        EXPECT_TRUE(out.contains(says) && out.contains("COM1 is " + link)) << fault << qPrintable(out);
+        EXPECT_EQ(radio.waitLines(1, 300), QStringList{"FE FE 04 E0 03 FD"}) << fault;
+    }
+    Radio radio(link);
+    Program ptt(sandbox);
+    const auto [code, out] = check();
+    EXPECT_TRUE(code == 1 && out.contains("leaves it alone")) << qPrintable(out);
+    EXPECT_EQ(radio.waitLines(1, 300), QStringList{});
+}
+
 TEST_F(EndToEnd, TheHostLinkHoldsUnderPressure)
 {
 #ifndef __SANITIZE_ADDRESS__

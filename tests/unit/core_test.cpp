@@ -47,7 +47,10 @@ TEST(CivReader, EachFrameReadsTheSameHoweverTheBytesAreCut)
     for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
         CivReader reader;
         std::vector<Heard> heard;
-        const auto sink = [&](Heard h) { heard.push_back(h); };
+        const auto sink = [&](Heard h) {
+            heard.push_back(h);
+            EXPECT_EQ(frequencyOf(reader.frame()), h == Heard::Data ? std::optional<std::uint64_t>(14074000) : std::nullopt);
+        };
         reader.feed(std::span(stream).first(cut), sink);
         reader.feed(std::span(stream).subspan(cut), sink);
         EXPECT_EQ(heard, expected) << "cut at " << cut;

@@ -105,7 +105,11 @@ private:
         const std::vector<unsigned char> rx{0xFE, 0xFE, 0x04, 0xE0, 0x16, 0x02, 0xFD};
         std::printf("%s\n", pending_ == tx ? "TX" : pending_ == rx ? "RX" : hex(pending_).c_str());
         const bool answers = fault_ == Fault::None || fault_ == Fault::Ng;
-        if (pending_[2] == kOwnAddress && answers)
+        // Read the frequency (03h): 14.074000 MHz, ten digits of BCD, lowest first.
+        static constexpr std::array<unsigned char, 11> kFrequency{0xFE, 0xFE, 0xE0, 0x04, 0x03, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD};
+        if (pending_[2] == kOwnAddress && answers && pending_[4] == 0x03 && fault_ == Fault::None)
+            writeAll(master_, kFrequency.data(), kFrequency.size());
+        else if (pending_[2] == kOwnAddress && answers)
             writeAll(master_, fault_ == Fault::Ng ? kNg.data() : kOk.data(), kOk.size());
     }
 

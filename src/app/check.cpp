@@ -1,0 +1,139 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "check.h"
+
+#include "core/civ_reader.h"
+#include "platform/host_link.h"
+#include "platform/qt_serial_device.h"
+#include "platform/qt_settings_store.h"
+#include "port/device_map.h"
+#include "settings/options.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <cstdio>
+#include <string>
+
+#include <unistd.h>
+
+namespace torvak {
+
+namespace {
+
+void say(const std::string& line) { std::printf("%s\n", line.c_str()); }
+
+// The processes that have this file open, as "PID (name)", from /proc.
+std::string holdersOf(const QString& device)
+{
+    std::string holders;
+    const QString self = QString::number(::getpid());
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
+        if (pid == self)
+            continue;
+        for (const QFileInfo& fd : QDir(QStringLiteral("/proc/") + pid + QStringLiteral("/fd")).entryInfoList(QDir::Files | QDir::System)) {
+            if (fd.symLinkTarget() != device)
+                continue;
+            QFile comm(QStringLiteral("/proc/") + pid + QStringLiteral("/comm"));
+            const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll()).trimmed() : QString();
+            holders += (holders.empty() ? "" : ", ") + pid.toStdString() + " (" + name.toStdString() + ")";
+            break;
+        }
+    }
+    return holders;
+}
+
+// Services known to take serial adapters for themselves.
+std::string grabbersRunning()
+{
+    std::string running;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
+        QFile comm(QStringLiteral("/proc/") + pid + QStringLiteral("/comm"));
+        const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll()).trimmed() : QString();
+        if ((name == QLatin1String("ModemManager") || name == QLatin1String("brltty")) && running.find(name.toStdString()) == std::string::npos)
+            running += (running.empty() ? "" : ", ") + name.toStdString();
+    }
+    return running;
+}
+
+} // namespace
+
+int checkRadio()
+{
+    if (HostLink::instanceRunning()) {
+        say("torvak-ptt is running and holds the radio's port: --check leaves it alone. Close it to check the port.");
+        return 1;
+    }
+    QtSettingsStore store;
+    const Checked<std::int16_t> number = options::comPort(store);
+    const int port = number.status ? number.value : 1;
+    const Checked<std::string> mapped = deviceFor(store, port);
+    const bool byHand = store.read("Devices", "COM" + std::to_string(port)).has_value();
+    if (!mapped.status) {
+        say("COM" + std::to_string(port) + ": " + mapped.status.reason());
+        return 1;
+    }
+    say("COM" + std::to_string(port) + " is " + mapped.value
+        + (byHand ? " ([Devices] in " + store.path().toStdString() + ")" : " (the built-in port; map another in [Devices])"));
+    const QString device = QFileInfo(QString::fromStdString(mapped.value)).canonicalFilePath();
+    if (device.isEmpty()) {
+        say("device: not there; plug the interface in, or find it with: ls -l /dev/serial/by-id/");
+        return 1;
+    }
+    say("device: " + device.toStdString() + (QFileInfo(device).isFile() ? ", a plain file, not a serial device" : ""));
+    const bool allowed = ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
+    say(allowed ? "permission: granted"
+                : "permission: denied; add yourself to the dialout group (sudo adduser $USER dialout), then log in again");
+    const std::string holders = holdersOf(device);
+    say(holders.empty() ? "busy: no other program has it open" : "busy: held open by " + holders);
+    const std::string grabbers = grabbersRunning();
+    say(grabbers.empty() ? "services that grab serial adapters: none running"
+                         : "services that grab serial adapters: " + grabbers + " running; stop it if the port is taken");
+    const std::string text = options::lineSettings(store);
+    const auto line = parseLineSettings(text);
+    say("line settings: " + text + (line ? "" : ", refused: expected such as 9600,n,8,1; checking at 9600,n,8,1"));
+    const LineSettings settings = line.value_or(LineSettings{});
+
+    QtSerialDevice serial;
+    if (const Status opened = serial.open(mapped.value, settings); !opened) {
+        say("open: " + opened.reason());
+        return 1;
+    }
+    CivReader reader;
+    bool echo = false;
+    std::string answer = "none";
+    QEventLoop loop;
+    serial.received = [&](std::span<const std::uint8_t> bytes) {
+        reader.feed(bytes, [&](Heard heard) {
+            echo = echo || heard == Heard::Echo;
+            if (heard == Heard::Refused)
+                answer = "refused (FA)";
+            if (const auto hertz = frequencyOf(reader.frame()); heard == Heard::Data && hertz) {
+                char mhz[32];
+                std::snprintf(mhz, sizeof mhz, "%.6f MHz", static_cast<double>(*hertz) / 1e6);
+                answer = std::string("the radio answered: ") + mhz;
+                loop.quit();
+            }
+        });
+    };
+    // Read the frequency: harmless, and answered by every CI-V radio.
+    static constexpr std::uint8_t kReadFrequency[] = {0xFE, 0xFE, 0x04, 0xE0, 0x03, 0xFD};
+    say("asked the radio its frequency (FE FE 04 E0 03 FD)");
+    const Status written = serial.write(kReadFrequency);
+    QTimer::singleShot(answerDeadline(settings, 6 + 11), &loop, &QEventLoop::quit);
+    if (written)
+        loop.exec();
+    serial.close();
+    say(echo ? "echo: seen" : "echo: not seen (an interface without echo, or nothing connected)");
+    if (answer == "none" && reader.noise() > 0)
+        answer = "not CI-V; does the line speed match the radio's CI-V baud rate?";
+    else if (answer == "none")
+        answer = echo ? "none; is the radio on, with CI-V address 04h, and its CI-V port set to this interface?"
+                      : "none; is this the radio's port, and is the interface connected to the radio?";
+    say("answer: " + answer);
+    return answer.starts_with("the radio answered") ? 0 : 1;
+}
+
+} // namespace torvak
