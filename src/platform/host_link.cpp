@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFileSystemWatcher>
 #include <QSocketNotifier>
-#include <QStandardPaths>
 
 #include <array>
 #include <cerrno>
@@ -24,15 +23,15 @@ namespace torvak {
 
 namespace {
 
-// The runtime directory the session gave us, exactly: never a fallback Qt
-// picks when the given one is unfit. It must be an absolute path to a
-// directory of the user's; the lock lives there.
+// The runtime directory the session gave us, exactly, never a fallback
+// somewhere else when the given one is unfit: XDG_RUNTIME_DIR, or where a
+// login session keeps it when that is unset. torvakfunc and the Wine bridge
+// take the same rule. It must be an absolute path to a directory of the
+// user's; the lock lives there.
 Checked<QString> runtimeDirectory(struct stat& st)
 {
     const QString given = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    const QString dir = given.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) : given;
-    if (dir.isEmpty())
-        return Checked<QString>::failed("no usable runtime directory (XDG_RUNTIME_DIR)");
+    const QString dir = given.isEmpty() ? QStringLiteral("/run/user/") + QString::number(::getuid()) : given;
     const std::string name = dir.toStdString();
     if (!QDir::isAbsolutePath(dir))
         return Checked<QString>::failed("the runtime directory " + name + " is not an absolute path (XDG_RUNTIME_DIR)");

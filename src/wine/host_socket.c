@@ -14,10 +14,16 @@ static int kept = -1; /* the one connection, so records arrive in message order 
 
 int host_socket_path(char* path, size_t size, char* why, size_t whySize)
 {
+    /* The rule torvak-ptt takes: XDG_RUNTIME_DIR, or the login session's
+     * /run/user/UID when it is unset. */
+    char session[64];
     const char* dir = getenv("XDG_RUNTIME_DIR");
-    if (!dir || dir[0] != '/') {
-        snprintf(why, whySize, "XDG_RUNTIME_DIR is %s: torvak-ptt's socket cannot be found",
-                 dir ? "not an absolute path" : "not set");
+    if (!dir || !dir[0]) {
+        snprintf(session, sizeof session, "/run/user/%u", (unsigned)getuid());
+        dir = session;
+    }
+    if (dir[0] != '/') {
+        snprintf(why, whySize, "XDG_RUNTIME_DIR is not an absolute path: torvak-ptt's socket cannot be found");
         return -1;
     }
     const int n = snprintf(path, size, "%s/TORVAKFUNC", dir);

@@ -97,6 +97,7 @@ TEST(HostLink, TheSocketPathAndRuntimeDirectoryTable)
     using Hook = HostLink::Hook;
     const auto env = [](const QByteArray& dir) { return [dir](const QByteArray&) { qputenv("XDG_RUNTIME_DIR", dir); }; };
     const auto chmodTo = [](mode_t mode) { return [mode](const QByteArray& path) { ::chmod(path.left(path.lastIndexOf('/')).constData(), mode); }; };
+    const std::string session = "/run/user/" + std::to_string(::getuid());
     const std::tuple<const char*, std::function<void(const QByteArray&)>, Hook, bool> cases[] = { // ..., a second instance is refused
         {"", [](const QByteArray&) {}, Hook::Installed, true},
         {"", [](const QByteArray& path) { connectUnix(QFile::decodeName(path), 0, ::bind); }, Hook::Installed, true}, // a stale socket
@@ -109,6 +110,7 @@ TEST(HostLink, TheSocketPathAndRuntimeDirectoryTable)
         {"open to other users (mode 755)", chmodTo(0755), Hook::Failed, true},
         {"does not exist", env("/nonexistent/torvak"), Hook::Failed, false},
         {"not an absolute path", env("run"), Hook::Failed, false},
+        {session.c_str(), env(""), ::access(session.c_str(), F_OK) == 0 ? Hook::Installed : Hook::Failed, false}, // unset
         {"too long", [](const QByteArray& path) {
              const QByteArray deep = path.left(path.lastIndexOf('/') + 1) + QByteArray(100, 'd');
              ::mkdir(deep.constData(), 0700);
