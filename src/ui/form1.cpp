@@ -324,13 +324,21 @@ void Form1::showPtt(PttState state)
     if (state == PttState::Receive && !link_.socketPath().isEmpty())
         QFile::remove(leftKeyedMark());
     Shape1->setFillColour(state == PttState::Transmit ? kTransmitRed : kReceiveGreen);
-    setWindowIcon(Lamp::icon(Shape1->fillColour(), Shape1->showsFault()));
+    showIcon();
 }
 
 void Form1::showFault(const std::string& fault)
 {
     portFault_ = QString::fromStdString(fault);
     showRing();
+}
+
+void Form1::showIcon()
+{
+    // Only when it changes: a stream of host commands repaints nothing.
+    const std::pair shown{Shape1->fillColour() == kTransmitRed, Shape1->showsFault()};
+    if (std::exchange(iconShows_, shown) != shown)
+        setWindowIcon(Lamp::icon(Shape1->fillColour(), Shape1->showsFault()));
 }
 
 void Form1::hostLinkIsDown(const QString& reason)
@@ -348,7 +356,7 @@ void Form1::showRing()
     const QString text = faults.join(u'\n');
     Shape1->setFault(text);
     Label3->setToolTip(text.isEmpty() ? kLampTip : kLampTip + u'\n' + text);
-    setWindowIcon(Lamp::icon(Shape1->fillColour(), Shape1->showsFault()));
+    showIcon();
 }
 
 void Form1::tell(const std::string& line) { report(line); }

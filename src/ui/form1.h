@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 class QCheckBox;
 class QComboBox;
@@ -75,6 +76,7 @@ private:
 
     // The ring: what the radio port's owner reports, and a host link that is down.
     void showRing();
+    void showIcon();
     void hostLinkIsDown(const QString& reason);
 
     // What the radio port's owner reports.
@@ -92,6 +94,7 @@ private:
     DeviceWatcher deviceWatcher_;
     QTimer answerDue_, transmitLimit_;
     QString portFault_, hostLinkDown_, notSaved_;
+    std::pair<bool, bool> iconShows_{false, false}; // transmit, fault
 
     QLabel* Label1 = nullptr;
     QComboBox* Combo1 = nullptr;

@@ -6,6 +6,9 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include <map>
+#include <tuple>
+
 namespace torvak {
 
 namespace {
@@ -92,8 +95,12 @@ void paintLamp(QPainter& painter, QSizeF size, Rgb colour, bool fault, qreal pen
 
 QIcon Lamp::icon(Rgb colour, bool fault)
 {
-    QIcon icon;
+    // Drawn once for each of the lamp's looks.
+    static std::map<std::tuple<std::uint8_t, std::uint8_t, std::uint8_t, bool>, QIcon> drawn;
+    QIcon& icon = drawn[{colour.r, colour.g, colour.b, fault}];
     for (const int side : {16, 32, 64}) {
+        if (icon.availableSizes().contains(QSize(side, side)))
+            continue;
         QPixmap pixmap(side, side);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
