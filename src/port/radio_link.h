@@ -116,9 +116,10 @@ private:
     // open it, or wait for its device; then a waiting receive goes out.
     void keepOpen();
     bool reopen();
-    // The line closed with this many bytes unsent, or went away with the
-    // device and whatever its kernel held: those frames never reached the
-    // radio. A receive among the newest waits again; the lamp goes back.
+    // The line closed with this many bytes unsent: those frames never reached
+    // the radio, and the lamp goes back. A device that went away may have
+    // taken along what its kernel held too: a receive not heard of goes out
+    // again, a transmit keeps its red lamp (it may have keyed the radio).
     void lineClosed(std::size_t unsent, bool deviceGone);
     void showPtt(PttState state);
     void publish();
