@@ -321,7 +321,7 @@ QString Form1::leftKeyedMark() const { return link_.socketPath() + QStringLitera
 
 void Form1::showPtt(PttState state)
 {
-    if (state == PttState::Receive && !link_.socketPath().isEmpty())
+    if (state == PttState::Receive && std::exchange(keyedMarkLeft_, false))
         QFile::remove(leftKeyedMark());
     Shape1->setFillColour(state == PttState::Transmit ? kTransmitRed : kReceiveGreen);
     showIcon();

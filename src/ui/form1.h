@@ -95,6 +95,7 @@ private:
     QTimer answerDue_, transmitLimit_;
     QString portFault_, hostLinkDown_, notSaved_;
     std::pair<bool, bool> iconShows_{false, false}; // transmit, fault
+    bool keyedMarkLeft_ = false; // from a session that ended keyed, until a receive goes out
 
     QLabel* Label1 = nullptr;
     QComboBox* Combo1 = nullptr;

@@ -88,7 +88,8 @@ Form1::Start Form1::load()
     // operator why the radio cannot be reached.
     loaded = true;
     comport_.start();
-    if (hook.hook == HostLink::Hook::Installed && QFile::exists(leftKeyedMark()))
+    keyedMarkLeft_ = hook.hook == HostLink::Hook::Installed && QFile::exists(leftKeyedMark());
+    if (keyedMarkLeft_)
         comport_.lastSessionLeftKeyed();
     showRing();
     refreshPortTips();
