@@ -25,6 +25,13 @@ namespace {
 
 void say(const std::string& line) { std::printf("%s\n", line.c_str()); }
 
+// A process's name, from /proc.
+QString nameOf(const QString& pid)
+{
+    QFile comm(QStringLiteral("/proc/") + pid + QStringLiteral("/comm"));
+    return comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll()).trimmed() : QString();
+}
+
 // The processes that have this file open, as "PID (name)", from /proc.
 std::string holdersOf(const QString& device)
 {
@@ -36,9 +43,7 @@ std::string holdersOf(const QString& device)
         for (const QFileInfo& fd : QDir(QStringLiteral("/proc/") + pid + QStringLiteral("/fd")).entryInfoList(QDir::Files | QDir::System)) {
             if (fd.symLinkTarget() != device)
                 continue;
-            QFile comm(QStringLiteral("/proc/") + pid + QStringLiteral("/comm"));
-            const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll()).trimmed() : QString();
-            holders += (holders.empty() ? "" : ", ") + pid.toStdString() + " (" + name.toStdString() + ")";
+            holders += (holders.empty() ? "" : ", ") + pid.toStdString() + " (" + nameOf(pid).toStdString() + ")";
             break;
         }
     }
@@ -50,8 +55,7 @@ std::string grabbersRunning()
 {
     std::string running;
     for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
-        QFile comm(QStringLiteral("/proc/") + pid + QStringLiteral("/comm"));
-        const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll()).trimmed() : QString();
+        const QString name = nameOf(pid);
         if ((name == QLatin1String("ModemManager") || name == QLatin1String("brltty")) && running.find(name.toStdString()) == std::string::npos)
             running += (running.empty() ? "" : ", ") + name.toStdString();
     }
@@ -102,18 +106,17 @@ int checkRadio()
         return 1;
     }
     CivReader reader;
-    bool echo = false;
-    std::string answer = "none";
+    bool echo = false, refused = false;
+    std::string frequency;
     QEventLoop loop;
     serial.received = [&](std::span<const std::uint8_t> bytes) {
         reader.feed(bytes, [&](Heard heard) {
             echo = echo || heard == Heard::Echo;
-            if (heard == Heard::Refused)
-                answer = "refused (FA)";
+            refused = refused || heard == Heard::Refused;
             if (const auto hertz = frequencyOf(reader.frame()); heard == Heard::Data && hertz) {
                 char mhz[32];
                 std::snprintf(mhz, sizeof mhz, "%.6f MHz", static_cast<double>(*hertz) / 1e6);
-                answer = std::string("the radio answered: ") + mhz;
+                frequency = mhz;
                 loop.quit();
             }
         });
@@ -127,13 +130,16 @@ int checkRadio()
         loop.exec();
     serial.close();
     say(echo ? "echo: seen" : "echo: not seen (an interface without echo, or nothing connected)");
-    if (answer == "none" && reader.noise() > 0)
-        answer = "not CI-V; does the line speed match the radio's CI-V baud rate?";
-    else if (answer == "none")
-        answer = echo ? "none; is the radio on, with CI-V address 04h, and its CI-V port set to this interface?"
-                      : "none; is this the radio's port, and is the interface connected to the radio?";
-    say("answer: " + answer);
-    return answer.starts_with("the radio answered") ? 0 : 1;
+    if (!frequency.empty())
+        say("answer: the radio answered: " + frequency);
+    else if (refused)
+        say("answer: refused (FA)");
+    else if (reader.noise() > 0)
+        say("answer: not CI-V; does the line speed match the radio's CI-V baud rate?");
+    else
+        say(echo ? "answer: none; is the radio on, with CI-V address 04h, and its CI-V port set to this interface?"
+                 : "answer: none; is this the radio's port, and is the interface connected to the radio?");
+    return frequency.empty() ? 1 : 0;
 }
 
 } // namespace torvak

@@ -44,6 +44,12 @@ Checked<QString> runtimeDirectory(struct stat& st)
     return Checked<QString>::of(dir);
 }
 
+// Beside the socket: the lock that says which instance owns socket and port.
+QString lockPathIn(const QString& runtimeDirectory)
+{
+    return QDir(runtimeDirectory).filePath(QString::fromLatin1(HostLink::kMessageName) + QStringLiteral(".lock"));
+}
+
 // What one read from a host takes at most: 128 records.
 constexpr std::size_t kReadChunk = 1024;
 
@@ -107,7 +113,7 @@ bool HostLink::instanceRunning()
     const Checked<QString> dir = runtimeDirectory(st);
     if (!dir.status)
         return false;
-    const QByteArray path = QFile::encodeName(QDir(dir.value).filePath(QString::fromLatin1(kMessageName) + QStringLiteral(".lock")));
+    const QByteArray path = QFile::encodeName(lockPathIn(dir.value));
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return false;
@@ -158,7 +164,7 @@ HostLink::Installed HostLink::installHook()
     if (!dir.status)
         return {Hook::Failed, dir.status.reason()};
     if (lock_ < 0) {
-        const QString lockPath = QDir(dir.value).filePath(QString::fromLatin1(kMessageName) + QStringLiteral(".lock"));
+        const QString lockPath = lockPathIn(dir.value);
         if (Installed locked = takeLock(lockPath); locked.hook != Hook::Installed)
             return locked;
     }
