@@ -5,6 +5,7 @@
 #include "platform/message_box.h"
 #include "platform/qt_settings_store.h"
 #include "platform/shutdown_signals.h"
+#include "settings/options.h"
 #include "ui/form1.h"
 
 #include <QApplication>
@@ -14,7 +15,8 @@
 
 namespace {
 
-const char kUsage[] = "usage: torvak-ptt [--help | --version | --check] [Qt options such as -platform NAME or -style NAME]\n";
+const char kUsage[] = "usage: torvak-ptt [--help | --version | --check] [--rigctl-port PORT]\n"
+                      "                  [Qt options such as -platform NAME or -style NAME]\n";
 
 // Qt's own options, which QApplication takes; those in the first list take a value.
 const QStringList kQtOptionsWithValue{"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
@@ -26,7 +28,7 @@ enum class CommandLine { Run, Check, Answered, Refused };
 
 // --help and --version are answered, and anything else but Qt's own options
 // refused, before anything opens: no window, no radio port, no socket.
-CommandLine readCommandLine(int argc, char* argv[])
+CommandLine readCommandLine(int argc, char* argv[], int& rigctlPort)
 {
     CommandLine line = CommandLine::Run;
     for (int i = 1; i < argc; ++i) {
@@ -35,6 +37,7 @@ CommandLine readCommandLine(int argc, char* argv[])
             std::fputs(kUsage, stdout);
             std::fputs("Keys a TenTec transceiver between receive and transmit for a host program.\n"
                        "Host programs send commands over $XDG_RUNTIME_DIR/TORVAKFUNC, or with torvakfunc(1);\n"
+                       "Hamlib programs (rig model 2) connect to --rigctl-port on 127.0.0.1.\n"
                        "see torvak-ptt(1).\n",
                        stdout);
             return CommandLine::Answered;
@@ -45,6 +48,22 @@ CommandLine readCommandLine(int argc, char* argv[])
         }
         if (arg == u"--check") {
             line = CommandLine::Check;
+            continue;
+        }
+        if (arg == u"--rigctl-port" || arg.startsWith(u"--rigctl-port=")) {
+            const bool joined = arg.contains(u'=');
+            if (!joined && i + 1 >= argc) {
+                torvak::report("--rigctl-port needs a port number");
+                std::fputs(kUsage, stderr);
+                return CommandLine::Refused;
+            }
+            const QString value = joined ? arg.section(u'=', 1) : QString::fromLocal8Bit(argv[++i]);
+            const torvak::Checked<int> port = torvak::options::rigctlPortFrom(value.toStdString());
+            if (!port.status) {
+                torvak::report("--rigctl-port: " + port.status.reason());
+                return CommandLine::Refused;
+            }
+            rigctlPort = port.value;
             continue;
         }
         QString name = arg.startsWith(u"--") ? arg.mid(2) : arg.startsWith(u'-') ? arg.mid(1) : QString();
@@ -77,7 +96,8 @@ int main(int argc, char* argv[])
 {
     QCoreApplication::setApplicationName(QStringLiteral("torvak-ptt"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TORVAK_VERSION));
-    const CommandLine line = readCommandLine(argc, argv);
+    int rigctlPort = -1; // as the settings file says
+    const CommandLine line = readCommandLine(argc, argv, rigctlPort);
     if (line == CommandLine::Answered || line == CommandLine::Refused)
         return line == CommandLine::Answered ? 0 : 2;
     if (line == CommandLine::Check) { // no window, no socket
@@ -110,6 +130,8 @@ int main(int argc, char* argv[])
         box->setParent(&form);
     QObject::connect(&shutdown, &torvak::ShutdownSignals::received, &form, &QWidget::close);
 
+    if (rigctlPort >= 0)
+        form.setRigctlPort(rigctlPort);
     if (form.load() == torvak::Form1::Start::AlreadyRunning) {
         messages->show("torvak-ptt is already running.");
         return 1;

@@ -5,7 +5,7 @@ namespace torvak {
 
 void CommandQueue::feed(std::uint64_t connection, std::span<const std::uint8_t> bytes)
 {
-    readers_[connection].feed(bytes, [this](const HostCommand& c) { queue_.push_back(c); });
+    readers_[connection].feed(bytes, [this](const HostCommand& c) { queue_.emplace_back(c, 0); });
 }
 
 std::size_t CommandQueue::room() const
@@ -13,13 +13,19 @@ std::size_t CommandQueue::room() const
     return queue_.size() >= capacity_ ? 0 : (capacity_ - queue_.size()) * kRecordSize;
 }
 
+void CommandQueue::push(const HostCommand& command, std::uint64_t tag)
+{
+    queue_.emplace_back(command, tag);
+}
+
 std::optional<HostCommand> CommandQueue::next()
 {
     if (queue_.empty())
         return std::nullopt;
-    const HostCommand c = queue_.front();
+    const auto [command, tag] = queue_.front();
     queue_.pop_front();
-    return c;
+    lastTag_ = tag;
+    return command;
 }
 
 std::size_t CommandQueue::close(std::uint64_t connection)

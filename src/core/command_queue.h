@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <unordered_map>
+#include <utility>
 
 namespace torvak {
 
@@ -25,7 +26,13 @@ public:
     // How many bytes may be read now without the queue going past its capacity.
     std::size_t room() const;
 
+    // A command from elsewhere (a rigctl client), in its turn with the rest;
+    // the tag comes out with it.
+    void push(const HostCommand& command, std::uint64_t tag);
+
     std::optional<HostCommand> next();
+    // The tag of the command next() returned last: 0 for a host's record.
+    std::uint64_t lastTag() const { return lastTag_; }
     std::size_t size() const { return queue_.size(); }
     void clear() { queue_.clear(); }
 
@@ -35,7 +42,8 @@ public:
 private:
     std::size_t capacity_;
     std::unordered_map<std::uint64_t, RecordReader> readers_;
-    std::deque<HostCommand> queue_;
+    std::deque<std::pair<HostCommand, std::uint64_t>> queue_;
+    std::uint64_t lastTag_ = 0;
 };
 
 } // namespace torvak

@@ -373,7 +373,17 @@ void HostLink::carryOutNext()
     scheduleNext();
     if (arriving_ && !arriving_->isEnabled() && queue_.room() >= kReadChunk)
         setReading(true);
+    const auto carriedOut = carriedOut_.extract(queue_.lastTag());
     emit hookProc(command->command, command->state);
+    if (!carriedOut.empty() && carriedOut.mapped())
+        carriedOut.mapped()();
+}
+
+void HostLink::submit(const HostCommand& command, std::function<void()> carriedOut)
+{
+    carriedOut_.emplace(++submitted_, std::move(carriedOut));
+    queue_.push(command, submitted_);
+    scheduleNext();
 }
 
 } // namespace torvak

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -68,6 +69,10 @@ public:
     // second instance takes the port meanwhile.
     void removeHook();
 
+    // A PTT command from another way in (a rigctl client) joins the hosts'
+    // records in their one queue; carriedOut runs just after its hookProc.
+    void submit(const HostCommand& command, std::function<void()> carriedOut);
+
 signals:
     // One complete record from the host.
     void hookProc(std::int32_t command, std::int32_t state);
@@ -106,6 +111,8 @@ private:
     // Few records read ahead: a host behind a flood waits for no more than these.
     CommandQueue queue_{256};
     bool scheduled_ = false;
+    std::map<std::uint64_t, std::function<void()>> carriedOut_; // by the tag submit gave
+    std::uint64_t submitted_ = 0;
     bool toldOutOfDescriptors_ = false;
 };
 

@@ -144,14 +144,18 @@ Status RadioLink::write(PttState state)
     // Bytes still queued mean the line has stopped taking them: what waits
     // there is older than this frame. A receive replaces it; a transmit that
     // cannot go out now must not go out later.
+    bool questionLost = false;
     if (device_.bytesQueued() > 0) {
         if (state == PttState::Transmit) {
             lineProblem_ = "The radio is not taking bytes (the line is stalled)";
             return Status::failure("the radio port is not taking bytes (the line is stalled)");
         }
-        // The radio reads nothing: what it was not heard after is thrown away.
+        // The radio reads nothing: what it was not heard after is thrown away,
+        // a question with it.
         unconfirmed_.clear();
         device_.discardQueued();
+        questionLost = onLine_.has_value();
+        pttAfterQuestion_.reset();
     }
     // Recorded before it is handed over: the radio may answer at once.
     unconfirmed_.push_back(state);
@@ -165,6 +169,11 @@ Status RadioLink::write(PttState state)
         return written;
     }
     view_.wakeAfter(RadioLinkView::Alarm::Answer, answerDeadline());
+    if (pttAfterQuestion_)
+        ++*pttAfterQuestion_;
+    // Told after the frame is out: nothing goes ahead of it.
+    if (questionLost)
+        questionAnswered({CivReply::Kind::Timeout, {}});
     if (!answers_)
         confirm();
     // A radio gone quiet for good leaves no record of more than the send
@@ -184,6 +193,7 @@ void RadioLink::deviceLost(std::size_t unsent)
 
 void RadioLink::lineDrained()
 {
+    pttAfterQuestion_.reset();
     lineProblem_.clear();
     publish();
 }
@@ -197,6 +207,15 @@ void RadioLink::received(std::span<const std::uint8_t> bytes)
 
 void RadioLink::heard(Heard what)
 {
+    // A question on the line went before any PTT frame now awaited.
+    if (onLine_ && (what == Heard::Done || what == Heard::Refused)) {
+        questionAnswered({what == Heard::Done ? CivReply::Kind::Done : CivReply::Kind::Refused, {}});
+        return;
+    }
+    if (onLine_ && what == Heard::Data && onLine_->wantsData && reader_.frame()[4] == onLine_->frame[4]) {
+        questionAnswered({CivReply::Kind::Data, {reader_.frame().begin(), reader_.frame().end()}});
+        return;
+    }
     if (!asking_)
         return;
     if (what == Heard::Done || what == Heard::Refused)
@@ -217,6 +236,11 @@ void RadioLink::alarm(RadioLinkView::Alarm alarm)
         publish();
         return;
     }
+    if (alarm == RadioLinkView::Alarm::Question) {
+        if (onLine_)
+            questionAnswered({CivReply::Kind::Timeout, {}});
+        return;
+    }
     if (asking_)
         answered(echoed_ ? Answer::EchoOnly : reader_.noise() != noiseBefore_ ? Answer::Noise : Answer::Nothing);
 }
@@ -227,9 +251,72 @@ int RadioLink::answerDeadline() const
     return torvak::answerDeadline(port_.lineSettings(), 13);
 }
 
+RadioLink::Ticket RadioLink::ask(std::vector<std::uint8_t> frame, bool wantsData,
+                                 std::function<void(const CivReply&)> reply)
+{
+    // One per rigctl client is the most that waits in practice.
+    constexpr std::size_t kMostWaiting = 32;
+    const Ticket ticket = ++tickets_;
+    if (questions_.size() >= kMostWaiting) {
+        reply({CivReply::Kind::Busy, {}});
+        return ticket;
+    }
+    questions_.push_back({ticket, std::move(frame), wantsData, std::move(reply)});
+    nextQuestion();
+    return ticket;
+}
+
+void RadioLink::cancel(Ticket ticket)
+{
+    std::erase_if(questions_, [ticket](const Question& q) { return q.ticket == ticket; });
+    // One on the line still waits for its answer, so that the next is not taken for it.
+    if (onLine_ && onLine_->ticket == ticket)
+        onLine_->reply = nullptr;
+}
+
+void RadioLink::nextQuestion()
+{
+    while (!onLine_ && !questions_.empty()) {
+        const bool open = !closing_ && sequences_ == 0 && port_.isOpen();
+        if (open && asking_)
+            return;
+        Question question = std::move(questions_.front());
+        questions_.pop_front();
+        CivReply::Kind failed = CivReply::Kind::NotOpen;
+        if (open) {
+            // A stalled line would carry it late, behind what waits already.
+            // On the line before it is handed over: the radio may answer at once.
+            if (device_.bytesQueued() == 0) {
+                const int bytes = static_cast<int>(question.frame.size()) + 11; // the echo and the longest answer
+                view_.wakeAfter(RadioLinkView::Alarm::Question, torvak::answerDeadline(port_.lineSettings(), bytes));
+                onLine_ = std::move(question);
+                if (port_.write(onLine_->frame)) {
+                    pttAfterQuestion_ = 0;
+                    return;
+                }
+                question = std::move(*onLine_);
+                onLine_.reset();
+            }
+            failed = CivReply::Kind::Timeout;
+        }
+        if (question.reply)
+            question.reply({failed, {}});
+    }
+}
+
+void RadioLink::questionAnswered(CivReply reply)
+{
+    const Question question = std::move(*onLine_);
+    onLine_.reset();
+    if (question.reply)
+        question.reply(reply);
+    nextQuestion();
+}
+
 void RadioLink::answered(Answer answer)
 {
     asking_ = false;
+    nextQuestion();
     if (std::exchange(answer_, answer) == answer)
         return;
     switch (answer) {
@@ -271,6 +358,7 @@ void RadioLink::keepOpen()
     if (started_ && !closing_ && sequences_ == 0 && (port_.isOpen() || reopen()) && receiveWaiting_)
         sendPtt(PttState::Receive);
     publish();
+    nextQuestion();
 }
 
 bool RadioLink::reopen()
@@ -292,7 +380,11 @@ void RadioLink::lineClosed(std::size_t unsent, bool deviceGone)
     lineProblem_.clear();
     // Bytes the line did not send are lost for sure: the lamp goes back to
     // what the radio last got.
-    const std::size_t lost = std::min(unconfirmed_.size(), (unsent + kFrameSize - 1) / kFrameSize);
+    // What the line did not send is its newest bytes: the PTT frames after a
+    // question still queued, then the question, never a frame before it.
+    const std::size_t lost = std::min({unconfirmed_.size(), (unsent + kFrameSize - 1) / kFrameSize,
+                                       pttAfterQuestion_.value_or(unconfirmed_.size())});
+    pttAfterQuestion_.reset();
     const bool transmitLost = lost > 0 && unconfirmed_.back() == PttState::Transmit;
     bool receiveLost = lost > 0 && !transmitLost;
     if (lost > 0) {

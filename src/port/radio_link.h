@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/civ_question.h"
 #include "core/civ_reader.h"
 #include "core/ptt_controller.h"
 #include "core/resume_next.h"
@@ -9,12 +10,14 @@
 #include "settings/settings_store.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace torvak {
 
@@ -29,7 +32,7 @@ public:
     // One line for the operator on stderr.
     virtual void tell(const std::string& line) = 0;
     // Call the owner's alarm after this long; a later call for the same alarm replaces it.
-    enum class Alarm { Answer, TransmitLimit };
+    enum class Alarm { Answer, TransmitLimit, Question };
     virtual void wakeAfter(Alarm alarm, int milliseconds) = 0;
 };
 
@@ -88,6 +91,18 @@ public:
     void lastSessionLeftKeyed();
 
     void sendPtt(PttState state) override;
+    // What the lamp shows: the last PTT frame handed to the port and not lost.
+    PttState ptt() const { return shown_; }
+
+    // Asks the radio something besides PTT (a read or a setting). One
+    // question is on the line at a time, and only while no PTT frame's answer
+    // is awaited, so that every answer is known for whose it is; a PTT frame
+    // never waits for a question. The reply comes once: at once when the port
+    // is closed, the line stalled or too many questions wait, else when the
+    // radio answers or the deadline passes. A cancelled question gets none.
+    using Ticket = std::uint64_t;
+    Ticket ask(std::vector<std::uint8_t> frame, bool wantsData, std::function<void(const CivReply&)> reply);
+    void cancel(Ticket ticket);
 
     // File descriptors were freed (a host left): an open that failed for
     // want of them may work now.
@@ -95,8 +110,8 @@ public:
 
     bool receiveWaiting() const { return receiveWaiting_; }
 
-    // The last PTT frame's answer was due by now, or a transmit has lasted
-    // as long as [Safety] TransmitLimit lets it.
+    // The last PTT frame's answer was due by now, a transmit has lasted as
+    // long as [Safety] TransmitLimit lets it, or a question's answer was due.
     void alarm(RadioLinkView::Alarm alarm);
     // How long a frame's echo and answer take on the wire at the line speed,
     // with 250 ms for the radio to answer.
@@ -109,6 +124,8 @@ private:
     void received(std::span<const std::uint8_t> bytes);
     void heard(Heard what);
     void answered(Answer answer);
+    void nextQuestion();
+    void questionAnswered(CivReply reply);
     // Everything handed before but what still waits in the send buffer.
     void confirm();
     void confirmAllBut(std::size_t newest);
@@ -145,6 +162,19 @@ private:
     bool asking_ = false, echoed_ = false;
     std::size_t noiseBefore_ = 0; // what the reader had counted when the question was asked
     Answer answer_ = Answer::Done;
+
+    struct Question {
+        Ticket ticket;
+        std::vector<std::uint8_t> frame;
+        bool wantsData;
+        std::function<void(const CivReply&)> reply;
+    };
+    std::deque<Question> questions_;
+    std::optional<Question> onLine_;
+    Ticket tickets_ = 0;
+    // PTT frames handed over since the last question, while its bytes may
+    // still wait in the send buffer.
+    std::optional<std::size_t> pttAfterQuestion_;
 
     bool wentAway_ = false;
     std::string openFailure_; // why the port is closed, when it should be open

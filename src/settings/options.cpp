@@ -138,6 +138,22 @@ Checked<int> transmitLimit(const SettingsStore& store)
     return Checked<int>::of(static_cast<int>(seconds.value));
 }
 
+Checked<int> rigctlPortFrom(std::string_view text)
+{
+    const Checked<double> port = toNumber(text);
+    if (!port.status || port.value != std::floor(port.value) || (port.value != 0 && (port.value < 1024 || port.value > 65535)))
+        return Checked<int>::failed(std::string(text) + " is not a TCP port from 1024 to 65535 (or 0 for none)");
+    return Checked<int>::of(static_cast<int>(port.value));
+}
+
+Checked<int> rigctlPort(const SettingsStore& store)
+{
+    const Checked<int> port = rigctlPortFrom(read(store, kRigctlSection, kPortKey, kDefaultOff));
+    if (!port.status)
+        return Checked<int>::failed("[Rigctl] Port=" + port.status.reason());
+    return port;
+}
+
 Status storeComPort(SettingsStore& store, std::int16_t port)
 {
     return store.write(kComSection, kComPortKey, toText(port));

@@ -14,12 +14,14 @@ namespace torvak::options {
 inline constexpr std::string_view kComSection = "Com";
 inline constexpr std::string_view kWinSection = "Win";
 inline constexpr std::string_view kSafetySection = "Safety";
+inline constexpr std::string_view kRigctlSection = "Rigctl";
 
 inline constexpr std::string_view kComPortKey = "ComPort";
 inline constexpr std::string_view kSettingsKey = "Settings";
 inline constexpr std::string_view kMinKey = "Min";
 inline constexpr std::string_view kTopKey = "Top";
 inline constexpr std::string_view kTransmitLimitKey = "TransmitLimit";
+inline constexpr std::string_view kPortKey = "Port";
 
 inline constexpr std::string_view kDefaultComPort = "1";
 inline constexpr std::string_view kDefaultSettings = "9600,n,8,1";
@@ -51,6 +53,10 @@ Checked<std::int16_t> topMost(const SettingsStore& store);
 // "Safety"/"TransmitLimit": seconds a transmit may last, 1 to 3600; absent or
 // 0 is no limit, anything else is refused.
 Checked<int> transmitLimit(const SettingsStore& store);
+// [Rigctl] Port: where Hamlib's NET rigctl clients connect; 0 (or no key): nowhere.
+Checked<int> rigctlPort(const SettingsStore& store);
+// The same rule for --rigctl-port.
+Checked<int> rigctlPortFrom(std::string_view text);
 
 Status storeComPort(SettingsStore& store, std::int16_t port);
 Status storeLineSettings(SettingsStore& store, std::string_view text);

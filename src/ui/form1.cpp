@@ -44,6 +44,7 @@ Form1::Form1(SettingsStore& store, MessageBox& messages, HostLink& link, QWidget
     , comport_(device_, deviceWatcher_, store_, *this)
     , controller_(comport_, *Shape1, [this] { close(); })
     , panel_{comport_, store_, messages}
+    , rigctl_(link_, comport_, report)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("TORVAK TenTec PTT V3"));
@@ -148,8 +149,13 @@ void Form1::connectControls()
     // Every signal the window handles, here. The option handlers do nothing
     // until start-up has filled the controls (loaded).
     connect(&link_, &HostLink::hookProc, this, &Form1::ptt);
-    connect(Label3, &ClickLabel::clicked, this, [this] { controller_.lampClick(); });
-    connect(Shape1, &Lamp::pressed, this, [this] { controller_.lampClick(); });
+    // The operator's own click: no rigctl client's leaving undoes it.
+    const auto lampClicked = [this] {
+        rigctl_.operatorCommand();
+        controller_.lampClick();
+    };
+    connect(Label3, &ClickLabel::clicked, this, lampClicked);
+    connect(Shape1, &Lamp::pressed, this, lampClicked);
     connect(Command1, &QPushButton::clicked, this, &Form1::toggleOptions);
     connect(Check1, &QCheckBox::clicked, this, [this] { storeCheckBox(&options::storeRunMinimized, Check1); });
     connect(Check2, &QCheckBox::clicked, this, [this] {
@@ -173,7 +179,8 @@ void Form1::connectControls()
         hostLinkDown_.clear();
         showRing();
     });
-    for (const auto& [timer, alarm] : {std::pair{&answerDue_, Alarm::Answer}, {&transmitLimit_, Alarm::TransmitLimit}}) {
+    for (const auto& [timer, alarm] : {std::pair{&answerDue_, Alarm::Answer}, {&transmitLimit_, Alarm::TransmitLimit},
+                                       {&questionDue_, Alarm::Question}}) {
         timer->setSingleShot(true);
         connect(timer, &QTimer::timeout, this, [this, alarm] { comport_.alarm(alarm); });
     }
@@ -351,7 +358,7 @@ void Form1::showRing()
 {
     // Shown on the lamp, never in a modal box: a stream of host commands to a
     // dead port would pile boxes up.
-    QStringList faults{portFault_, hostLinkDown_, notSaved_};
+    QStringList faults{portFault_, hostLinkDown_, notSaved_, rigctlDown_};
     faults.removeAll(QString());
     const QString text = faults.join(u'\n');
     Shape1->setFault(text);
@@ -361,9 +368,27 @@ void Form1::showRing()
 
 void Form1::tell(const std::string& line) { report(line); }
 
+void Form1::listenForRigctl()
+{
+    Checked<int> port = Checked<int>::of(rigctlPortGiven_);
+    if (rigctlPortGiven_ < 0)
+        port = options::rigctlPort(store_);
+    Status listening = port.status;
+    if (port.status && port.value != 0)
+        listening = rigctl_.listen(port.value);
+    if (listening) {
+        rigctlDown_.clear();
+        if (port.value != 0)
+            report("rigctl clients connect to 127.0.0.1:" + std::to_string(port.value));
+        return;
+    }
+    report("rigctl: " + listening.reason());
+    rigctlDown_ = QStringLiteral("Hamlib clients cannot connect: ") + QString::fromStdString(listening.reason());
+}
+
 void Form1::wakeAfter(Alarm alarm, int milliseconds)
 {
-    (alarm == Alarm::Answer ? answerDue_ : transmitLimit_).start(milliseconds);
+    (alarm == Alarm::Answer ? answerDue_ : alarm == Alarm::Question ? questionDue_ : transmitLimit_).start(milliseconds);
 }
 
 } // namespace torvak

@@ -7,6 +7,7 @@
 #include "platform/qt_serial_device.h"
 #include "port/radio_link.h"
 #include "port/reconfigure.h"
+#include "rigctl/rigctl_server.h"
 #include "settings/settings_store.h"
 #include "settings/write_watch.h"
 #include "ui/lamp.h"
@@ -51,6 +52,9 @@ public:
     // A host command or a lamp click: write the frame, then show the state.
     void ptt(std::int32_t command, std::int32_t state);
 
+    // --rigctl-port: where rigctl clients connect this time, whatever the file says.
+    void setRigctlPort(int port) { rigctlPortGiven_ = port; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -78,6 +82,7 @@ private:
     void showRing();
     void showIcon();
     void hostLinkIsDown(const QString& reason);
+    void listenForRigctl();
 
     // What the radio port's owner reports.
     void showPtt(PttState state) override;
@@ -92,8 +97,8 @@ private:
 
     QtSerialDevice device_;
     DeviceWatcher deviceWatcher_;
-    QTimer answerDue_, transmitLimit_;
-    QString portFault_, hostLinkDown_, notSaved_;
+    QTimer answerDue_, transmitLimit_, questionDue_;
+    QString portFault_, hostLinkDown_, notSaved_, rigctlDown_;
     std::pair<bool, bool> iconShows_{false, false}; // transmit, fault
     bool keyedMarkLeft_ = false; // from a session that ended keyed, until a receive goes out
 
@@ -111,6 +116,8 @@ private:
     RadioLink comport_;
     PttController controller_;
     PortPanel panel_;
+    RigctlServer rigctl_;
+    int rigctlPortGiven_ = -1;
 
     bool loaded = false;
     float border = 0;

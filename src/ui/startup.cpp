@@ -88,6 +88,7 @@ Form1::Start Form1::load()
     // operator why the radio cannot be reached.
     loaded = true;
     comport_.start();
+    listenForRigctl();
     keyedMarkLeft_ = hook.hook == HostLink::Hook::Installed && QFile::exists(leftKeyedMark());
     if (keyedMarkLeft_)
         comport_.lastSessionLeftKeyed();

@@ -102,22 +102,39 @@ struct FakeDevice : SerialDevice {
         if (open_)
             reach(moved);
     }
-    void reach(std::size_t n) // the last n bytes of the wire reached the radio, which answers
+    void reach(std::size_t n) // the last n bytes of the wire reached the radio, which answers each frame
     {
-        std::vector<std::uint8_t> back;
-        for (std::size_t i = wire.size() - n; echoes && i < wire.size(); ++i)
-            back.push_back(wire[i].value);
-        const std::vector<std::uint8_t> answer = answers == Answers::Noise ? std::vector<std::uint8_t>{0x13, 0x37, 0x00}
-            : answers == Answers::None ? std::vector<std::uint8_t>{}
-            : std::vector<std::uint8_t>{0xFE, 0xFE, 0xE0, 0x04, std::uint8_t(answers == Answers::Done ? 0xFB : 0xFA), 0xFD};
-        for (std::size_t frames = n / 7; frames > 0; --frames)
+        std::vector<std::uint8_t> back, frame;
+        bool ptt = false;
+        for (std::size_t i = wire.size() - n; i < wire.size(); ++i) {
+            if (echoes)
+                back.push_back(wire[i].value);
+            frame.push_back(wire[i].value);
+            if (wire[i].value != 0xFD)
+                continue;
+            ptt = ptt || (frame.size() > 4 && frame[4] == 0x16);
+            const std::vector<std::uint8_t> answer = answerTo(frame);
             back.insert(back.end(), answer.begin(), answer.end());
+            frame.clear();
+        }
         if (back.empty())
             return;
         echoed = true;
-        lostUnheard = false;
+        // What the radio got of PTT is known again only once a PTT frame reached it.
+        lostUnheard = lostUnheard && !ptt;
         if (received)
             received(back);
+    }
+    // OK or NG to an order; to a read of the frequency (03h), 14.074000 MHz.
+    std::vector<std::uint8_t> answerTo(const std::vector<std::uint8_t>& frame) const
+    {
+        if (answers == Answers::Noise)
+            return {0x13, 0x37, 0x00};
+        if (answers == Answers::None || frame.size() < 6)
+            return {};
+        if (answers == Answers::Done && frame[4] == 0x03)
+            return {0xFE, 0xFE, 0xE0, 0x04, 0x03, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD};
+        return {0xFE, 0xFE, 0xE0, 0x04, std::uint8_t(answers == Answers::Done ? 0xFB : 0xFA), 0xFD};
     }
     void unplug(const std::string& path) // the device goes away, and its path with it
     {

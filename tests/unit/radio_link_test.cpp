@@ -34,6 +34,8 @@ struct Rig : PttOutput {
     std::size_t logAtClose = 0, wireChecked = 0;
     std::optional<PttState> lastIssued;
     std::string broken; // the first rule seen broken, and after which step
+    std::vector<RadioLink::Ticket> asked;
+    std::string replies; // "03=14074000 05:done ..."
 
     Rig()
     {
@@ -56,17 +58,38 @@ struct Rig : PttOutput {
         if (!link.receiveWaiting() && !device.lostUnheard && told("left keyed") != (onWire(true) == PttState::Transmit))
             fail("stderr and the radio disagree on a keyed radio at exit", "close");
     }
-    // The last frame on the wire; with andKernel, the last the radio gets
+    // The frames in these bytes: "T" or "R" for PTT, "q" and the command for
+    // a question; each with the tag of its first byte.
+    static std::vector<std::pair<std::string, int>> framesIn(const std::vector<FakeDevice::Byte>& bytes)
+    {
+        std::vector<std::pair<std::string, int>> frames;
+        for (std::size_t start = 0, i = 0; i < bytes.size(); ++i) {
+            if (bytes[i].value != 0xFD || i - start < 5)
+                continue;
+            char name[4];
+            std::snprintf(name, sizeof name, "q%02X", bytes[start + 4].value);
+            frames.emplace_back(bytes[start + 4].value != 0x16 ? name : bytes[start + 5].value == 0x01 ? "T" : "R", bytes[start].tag);
+            start = i + 1;
+        }
+        return frames;
+    }
+    // The last PTT frame on the wire; with andKernel, the last the radio gets
     // once it reads what the kernel holds.
     std::optional<PttState> onWire(bool andKernel = false) const
     {
-        const auto& bytes = andKernel && device.hidden ? device.pending : device.wire;
-        if (bytes.size() < kFrameSize)
+        auto frames = framesIn(device.wire);
+        if (andKernel && device.hidden) {
+            frames = framesIn(device.pending);
+        }
+        std::erase_if(frames, [](const auto& f) { return f.first[0] == 'q'; });
+        if (frames.empty())
             return std::nullopt;
-        return bytes[bytes.size() - 2].value == 0x01 ? PttState::Transmit : PttState::Receive;
+        return frames.back().first == "T" ? PttState::Transmit : PttState::Receive;
     }
 
-    // One event: "tx", "rx", "c,s" (any host pair), "click", "blue" (the
+    // One event: "tx", "rx", "c,s" (any host pair), "ask:03" or "ask:05" (a
+    // rigctl client reads or sets the frequency), "cancel:N" (the Nth
+    // question's client gave up), "qlate" (its deadline), "click", "blue" (the
     // lamp), "stall", "deaf" (the radio stops reading), "drain", "unplug" (the
     // open port's device; "unplug:3" COM3's), "plug" (every radio back),
     // "short" and "freed" (file descriptors), "close" (the window), "late"
@@ -112,8 +135,14 @@ struct Rig : PttOutput {
             (name == "stall" ? device.stalled : device.deaf) = true;
         else if (name == "drain")
             device.drain();
-        else if (name == "late" || name == "limit")
-            link.alarm(name == "late" ? RadioLinkView::Alarm::Answer : RadioLinkView::Alarm::TransmitLimit);
+        else if (name == "late" || name == "limit" || name == "qlate")
+            link.alarm(name == "late" ? RadioLinkView::Alarm::Answer
+                       : name == "limit" ? RadioLinkView::Alarm::TransmitLimit : RadioLinkView::Alarm::Question);
+        else if (name == "ask") // "ask:03" reads the frequency, "ask:05" sets it
+            asked.push_back(link.ask(arg == "05" ? civQuestion(0x05, {0x00, 0x40, 0x07, 0x14, 0x00}) : civQuestion(0x03),
+                                     arg == "03", [this, arg](const CivReply& r) { replies += (replies.empty() ? "" : " ") + arg + reply(r); }));
+        else if (name == "cancel")
+            link.cancel(asked.at(std::stoul(arg)));
         else if (name == "answers")
             device.answers = arg == "done" ? FakeDevice::Answers::Done : arg == "refused" ? FakeDevice::Answers::Refused
                 : arg == "none" ? FakeDevice::Answers::None : FakeDevice::Answers::Noise;
@@ -150,11 +179,12 @@ struct Rig : PttOutput {
         for (std::size_t i = logAtClose; closing && i < device.log.size(); ++i)
             if (device.log[i].starts_with("open"))
                 fail("the device was opened after closing began", after);
-        for (; wireChecked + kFrameSize <= device.wire.size(); wireChecked += kFrameSize) {
-            const int issued = device.wire[wireChecked].tag;
-            if (device.wire[wireChecked + 5].value == 0x02)
+        const auto frames = framesIn(device.wire);
+        for (; wireChecked < frames.size(); ++wireChecked) {
+            const auto& [frame, issued] = frames[wireChecked];
+            if (frame == "R")
                 newestReceiveOnWire = std::max(newestReceiveOnWire, issued);
-            else if (issued < newestReceiveOnWire)
+            else if (frame == "T" && issued < newestReceiveOnWire)
                 fail("a transmit reached the radio after a receive issued later", after);
         }
         if (link.receiveWaiting() && view.fault.empty())
@@ -174,12 +204,19 @@ struct Rig : PttOutput {
             fail("the last command was a receive and the radio did not get it", after);
     }
 
-    std::string frames() const // "T R ..."
+    std::string frames() const // "T R q03 ..."
     {
         std::string out;
-        for (std::size_t at = 5; at < device.wire.size(); at += kFrameSize)
-            out += std::string(out.empty() ? "" : " ") + (device.wire[at].value == 0x01 ? "T" : "R");
+        for (const auto& [frame, tag] : framesIn(device.wire))
+            out += (out.empty() ? "" : " ") + frame;
         return out;
+    }
+    static std::string reply(const CivReply& r)
+    {
+        if (r.kind == CivReply::Kind::Data)
+            return "=" + std::to_string(frequencyOf(r.frame).value_or(0));
+        const char* kinds[] = {"", ":done", ":refused", ":timeout", ":notopen", ":busy"};
+        return kinds[static_cast<int>(r.kind)];
     }
     bool told(const char* what) const
     {
@@ -269,7 +306,8 @@ TEST(RadioLink, TheNamedRows)
 // prints its steps as a row.
 TEST(RadioLink, TheRuleHoldsOverGeneratedInterleavings)
 {
-    const char* anytime[] = {"tx", "rx", "tx", "rx", "click", "stall", "deaf", "drain", "unplug", "plug", "short", "freed"};
+    const char* anytime[] = {"tx", "rx", "tx", "rx", "click", "stall", "deaf", "drain", "unplug", "plug", "short", "freed",
+                             "ask:03", "ask:05", "qlate", "late"};
     const char* sequences[] = {"choose:0", "choose:1", "choose:2", "choose:3", "edit:9600,n,8,1", "edit:4800,e,7,2", "edit:48x", "leave"};
     std::mt19937 random(20261207);
     const auto pick = [&](const auto& from) { return std::string(from[random() % std::size(from)]); };
@@ -319,4 +357,41 @@ TEST(RadioLink, TheRadiosAnswers)
             EXPECT_EQ(rig.view.wakeMs[RadioLinkView::Alarm::Answer], 263) << "13 bytes at 9600 baud, and 250 ms for the radio";
         }
     }
+}
+
+// A rigctl client's questions share the line with PTT: never ahead of a
+// PTT frame, one at a time, each answer to its own question, and a reply
+// at once where the radio cannot be asked.
+TEST(RadioLink, QuestionsWaitTheirTurnAndPttNeverWaits)
+{
+    const std::tuple<const char*, const char*, const char*> rows[] = { // steps, frames, replies
+        {"ask:03 ask:05", "q03 q05", "03=14074000 05:done"},
+        {"answers:refused ask:05 tx", "q05 T", "05:refused"},
+        {"answers:none ask:03 qlate", "q03", "03:timeout"},
+        // The PTT frame's answer is awaited first; the question goes after it.
+        {"answers:none tx ask:03", "T", ""},
+        {"answers:none tx ask:03 late", "T q03", ""},
+        {"answers:none ask:03 ask:05 tx qlate late qlate", "q03 T q05", "03:timeout 05:timeout"},
+        {"answers:none tx ask:03 cancel:0 late", "T", ""},
+        {"answers:none ask:03 cancel:0 answers:done tx", "q03 T", ""},
+        // Nowhere to ask: at once.
+        {"unplug ask:03", "", "03:notopen"},
+        {"tx edit:48x leave{ask:03}", "T", "03:notopen"},
+        {"close ask:05", "", "05:notopen"},
+        {"stall tx ask:03 late", "", "03:timeout"},
+        // A stalled line keeps a question it took: a transmit after it is refused, a receive replaces it.
+        {"stall ask:03 tx rx drain", "R", "03:timeout"},
+    };
+    for (const auto& [steps, frames, replies] : rows) {
+        Rig rig;
+        rig.run(steps);
+        EXPECT_EQ(rig.broken, "") << steps;
+        EXPECT_EQ(rig.frames(), frames) << steps;
+        EXPECT_EQ(rig.replies, replies) << steps;
+    }
+    Rig rig; // a silent radio: questions past the 32 waiting are turned away
+    rig.run("answers:none tx");
+    for (int i = 0; i < 34; ++i)
+        rig.step("ask:03");
+    EXPECT_EQ(rig.replies, "03:busy 03:busy");
 }

@@ -2,7 +2,9 @@
 // radio-sim: a TenTec-style CI-V transceiver on a pseudo-terminal, for the
 // demo and the tests. Prints its device path, then every frame it receives:
 // "TX", "RX", or the bytes in hex. Echoes everything as the CI-V bus does and
-// answers each frame addressed to it with OK (FE FE E0 04 FB FD). --fault
+// answers each frame addressed to it: its frequency (03h), mode and filter
+// (04h) and split (0Fh) when asked, OK (FE FE E0 04 FB FD) to everything else
+// it takes, and NG (FA) to a frequency, mode or VFO it cannot set. --fault
 // plays what goes wrong with a real radio: ng (it answers FA), no-answer (it
 // is off: only the bus echoes), other-address (its CI-V address is not 04h),
 // silent (no interface: no echo, no answer), noise (a wrong line speed).
@@ -105,17 +107,84 @@ private:
         const std::vector<unsigned char> rx{0xFE, 0xFE, 0x04, 0xE0, 0x16, 0x02, 0xFD};
         std::printf("%s\n", pending_ == tx ? "TX" : pending_ == rx ? "RX" : hex(pending_).c_str());
         const bool answers = fault_ == Fault::None || fault_ == Fault::Ng;
-        // Read the frequency (03h): 14.074000 MHz, ten digits of BCD, lowest first.
-        static constexpr std::array<unsigned char, 11> kFrequency{0xFE, 0xFE, 0xE0, 0x04, 0x03, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD};
-        if (pending_[2] == kOwnAddress && answers && pending_[4] == 0x03 && fault_ == Fault::None)
-            writeAll(master_, kFrequency.data(), kFrequency.size());
-        else if (pending_[2] == kOwnAddress && answers)
-            writeAll(master_, fault_ == Fault::Ng ? kNg.data() : kOk.data(), kOk.size());
+        if (pending_[2] != kOwnAddress || !answers)
+            return;
+        if (fault_ == Fault::Ng)
+            return writeAll(master_, kNg.data(), kNg.size());
+        const std::vector<unsigned char> data(pending_.begin() + 5, pending_.end() - 1);
+        std::vector<unsigned char> answer{0xFE, 0xFE, 0xE0, 0x04, pending_[4]};
+        bool taken = true;
+        switch (pending_[4]) {
+        case 0x03: // the frequency: ten digits of BCD, lowest first
+            if (!data.empty())
+                taken = false;
+            for (unsigned long long rest = frequency_, i = 0; i < 5; ++i, rest /= 100)
+                answer.push_back(static_cast<unsigned char>((rest / 10 % 10) << 4 | rest % 10));
+            break;
+        case 0x04:
+            taken = data.empty();
+            answer.insert(answer.end(), {mode_, filter_});
+            break;
+        case 0x0F:
+            if (data.empty()) {
+                answer.push_back(split_);
+                break;
+            }
+            taken = data.size() == 1 && data[0] <= 1;
+            split_ = taken ? data[0] : split_;
+            answer.clear();
+            break;
+        case 0x05:
+            taken = setFrequency(data);
+            answer.clear();
+            break;
+        case 0x06:
+            taken = !data.empty() && data.size() <= 2 && data[0] <= 0x08 && data[0] != 0x06
+                && (data.size() == 1 || (data[1] >= 1 && data[1] <= 3));
+            if (taken) {
+                mode_ = data[0];
+                filter_ = data.size() == 2 ? data[1] : 2;
+            }
+            answer.clear();
+            break;
+        case 0x07:
+            taken = data.size() == 1 && data[0] <= 1;
+            answer.clear();
+            break;
+        default:
+            answer.clear();
+        }
+        if (!taken)
+            return writeAll(master_, kNg.data(), kNg.size());
+        if (answer.empty())
+            return writeAll(master_, kOk.data(), kOk.size());
+        answer.push_back(kEnd);
+        writeAll(master_, answer.data(), answer.size());
+    }
+
+    // Five bytes of BCD, lowest digits first, in the bands it tunes.
+    bool setFrequency(const std::vector<unsigned char>& bcd)
+    {
+        if (bcd.size() != 5)
+            return false;
+        unsigned long long hertz = 0;
+        for (std::size_t i = 5; i-- > 0;) {
+            if ((bcd[i] >> 4) > 9 || (bcd[i] & 0x0F) > 9)
+                return false;
+            hertz = hertz * 100 + (bcd[i] >> 4) * 10 + (bcd[i] & 0x0F);
+        }
+        if (hertz < 30000 || hertz > 30000000)
+            return false;
+        frequency_ = hertz;
+        return true;
     }
 
     int master_;
     Fault fault_;
     std::vector<unsigned char> pending_;
+    unsigned long long frequency_ = 14074000;
+    unsigned char mode_ = 0x01, filter_ = 0x02; // USB, its normal filter
+    unsigned char split_ = 0;
 };
 
 // What --link points at, or nothing when it is not a link.
@@ -126,10 +195,10 @@ std::string linkTarget(const std::string& link)
     return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
 }
 
-int usage()
+int usage(FILE* to = stderr)
 {
-    std::fprintf(stderr, "usage: radio-sim [--link PATH] [--fault ng|no-answer|other-address|silent|noise]\n");
-    return 2;
+    std::fprintf(to, "usage: radio-sim [--link PATH] [--fault ng|no-answer|other-address|silent|noise]\n");
+    return to == stderr ? 2 : 0;
 }
 
 } // namespace
@@ -142,7 +211,9 @@ int main(int argc, char* argv[])
         {"other-address", Fault::OtherAddress}, {"silent", Fault::Silent}, {"noise", Fault::Noise}};
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (arg == "--link" && i + 1 < argc) {
+        if (arg == "--help" || arg == "-h") {
+            return usage(stdout);
+        } else if (arg == "--link" && i + 1 < argc) {
             link = argv[++i];
         } else if (arg == "--fault" && i + 1 < argc) {
             const std::string_view name = argv[++i];
