@@ -74,9 +74,10 @@ std::size_t RadioPty::readExactly(std::size_t count)
     return got;
 }
 
-pid_t startProgram(const std::string& binDir, const Sandbox& sandbox, const std::string& device)
+pid_t startProgram(const std::string& binDir, const Sandbox& sandbox, const std::string& device,
+                   const std::string& moreSettings)
 {
-    std::ofstream(sandbox.config + "/VARN.conf") << "[Devices]\nCOM1=" << device << "\n";
+    std::ofstream(sandbox.config + "/VARN.conf") << "[Devices]\nCOM1=" << device << "\n" << moreSettings;
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setenv("XDG_RUNTIME_DIR", sandbox.runtime.c_str(), 1);

@@ -30,8 +30,9 @@ struct RadioPty {
 };
 
 // Starts torvak-ptt from the benchmark's own directory, offscreen, with COM1
-// on the given device; waits for its host link.
-pid_t startProgram(const std::string& binDir, const Sandbox& sandbox, const std::string& device);
+// on the given device and any more settings; waits for its host link.
+pid_t startProgram(const std::string& binDir, const Sandbox& sandbox, const std::string& device,
+                   const std::string& moreSettings = "");
 void stopProgram(pid_t pid);
 
 int connectHostLink(const Sandbox& sandbox);

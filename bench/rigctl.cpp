@@ -1,0 +1,189 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// "T 1" / "T 0" from a Hamlib NET rigctl client to the PTT frame at the
+// radio: torvak-ptt's endpoint against Hamlib's own rigctld for the same
+// radio (-m 3051, Ten-Tec Omni VI Plus, the same frames), and the host
+// record path beside them, interleaved in one run. Each radio is a pty whose
+// far end echoes every frame and answers it, as a CI-V bus and radio do.
+#include "bench_support.h"
+#include "core/ptt_frame.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace torvak::bench;
+
+namespace {
+
+// The radio: notes when each PTT frame's last byte arrived, echoes each
+// frame and answers OK, or its frequency when asked (03h).
+class AnsweringRadio {
+public:
+    AnsweringRadio() : thread_([this] { run(); }) {}
+    ~AnsweringRadio()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    const std::string& path() const { return pty_.path; }
+    // When the next PTT frame arrived, or nothing within 2 s.
+    std::optional<Clock::time_point> nextPtt()
+    {
+        std::unique_lock lock(mutex_);
+        if (!arrived_.wait_for(lock, std::chrono::seconds(2), [this] { return !ptt_.empty(); }))
+            return std::nullopt;
+        const Clock::time_point at = ptt_.front();
+        ptt_.pop_front();
+        return at;
+    }
+
+private:
+    void run()
+    {
+        std::vector<std::uint8_t> frame;
+        while (!stop_) {
+            struct pollfd p {pty_.master, POLLIN, 0};
+            std::uint8_t byte;
+            if (::poll(&p, 1, 50) <= 0 || ::read(pty_.master, &byte, 1) != 1)
+                continue;
+            frame.push_back(byte);
+            if (byte != 0xFD)
+                continue;
+            if (frame.size() >= 6 && frame[4] == 0x16) {
+                std::lock_guard lock(mutex_);
+                ptt_.push_back(Clock::now());
+                arrived_.notify_one();
+            }
+            std::vector<std::uint8_t> back = frame;
+            const std::vector<std::uint8_t> ok{0xFE, 0xFE, 0xE0, 0x04, 0xFB, 0xFD},
+                frequency{0xFE, 0xFE, 0xE0, 0x04, 0x03, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD};
+            const auto& answer = frame.size() == 6 && frame[4] == 0x03 ? frequency : ok;
+            back.insert(back.end(), answer.begin(), answer.end());
+            if (::write(pty_.master, back.data(), back.size()) < 0)
+                std::perror("radio");
+            frame.clear();
+        }
+    }
+
+    RadioPty pty_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::deque<Clock::time_point> ptt_;
+    std::thread thread_;
+};
+
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+// A rigctl client's connection, once the server takes it (up to 10 s).
+int connectTcp(int port)
+{
+    for (int i = 0; i < 200; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr {};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<std::uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+            const int on = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            return fd;
+        }
+        ::close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::fprintf(stderr, "nothing listens on port %d\n", port);
+    std::exit(1);
+}
+
+// Sends "T n", then reads the answer line so the next command starts clean.
+std::optional<double> keyOverRigctl(int fd, AnsweringRadio& radio, int ptt)
+{
+    const std::string line = "T " + std::to_string(ptt) + "\n";
+    const auto t0 = Clock::now();
+    if (::send(fd, line.data(), line.size(), 0) != static_cast<ssize_t>(line.size()))
+        return std::nullopt;
+    const auto at = radio.nextPtt();
+    for (char c = 0; c != '\n';)
+        if (::recv(fd, &c, 1, 0) != 1)
+            return std::nullopt;
+    if (!at)
+        return std::nullopt;
+    return std::chrono::duration<double, std::micro>(*at - t0).count();
+}
+
+} // namespace
+
+int main(int, char* argv[])
+{
+    constexpr int kRounds = 300;
+    Sandbox sandbox;
+    AnsweringRadio ours, theirs;
+    const int ourPort = freePort(), theirPort = freePort();
+    const pid_t program = startProgram(binDirOf(argv[0]), sandbox, ours.path(), "[Rigctl]\nPort=" + std::to_string(ourPort) + "\n");
+    const pid_t rigctld = ::fork();
+    if (rigctld == 0) {
+        const std::string port = std::to_string(theirPort);
+        ::execlp("rigctld", "rigctld", "-m", "3051", "-r", theirs.path().c_str(), "-s", "9600", "-t", port.c_str(),
+                 static_cast<char*>(nullptr));
+        std::perror("rigctld (Debian's libhamlib-utils)");
+        ::_exit(127);
+    }
+    const int ourClient = connectTcp(ourPort), theirClient = connectTcp(theirPort), host = connectHostLink(sandbox);
+
+    std::vector<double> endpoint, hamlib, record;
+    for (int i = 0; i < kRounds + 20; ++i) { // the first 20 warm up
+        const int ptt = i % 2 == 0 ? 1 : 0;
+        const auto e = keyOverRigctl(ourClient, ours, ptt);
+        const auto h = keyOverRigctl(theirClient, theirs, ptt);
+        const auto t0 = Clock::now();
+        const bool sent = sendRecord(host, 0, ptt);
+        const auto r = ours.nextPtt();
+        if (!e || !h || !sent || !r) {
+            std::fprintf(stderr, "round %d: a frame did not arrive (endpoint %d, rigctld %d, host %d)\n", i, !!e, !!h, !!r);
+            return 1;
+        }
+        if (i >= 20) {
+            endpoint.push_back(*e);
+            hamlib.push_back(*h);
+            record.push_back(std::chrono::duration<double, std::micro>(*r - t0).count());
+        }
+    }
+    ::close(ourClient);
+    ::close(theirClient);
+    ::close(host);
+    ::kill(rigctld, SIGTERM);
+    ::waitpid(rigctld, nullptr, 0);
+    stopProgram(program);
+
+    std::printf("%d alternating T 1 / T 0, interleaved; microseconds from send to the frame at the radio\n", kRounds);
+    const Figures e = figures(endpoint), h = figures(hamlib), r = figures(record);
+    printFigures("torvak-ptt rigctl endpoint", e);
+    printFigures("hamlib rigctld -m 3051", h);
+    printFigures("torvak-ptt host record", r);
+    std::printf("rigctld over the endpoint: median %.1fx (goal >= 5x)\n", h.median / e.median);
+    std::printf("endpoint over the host record: median %.2fx (goal <= 2x)\n", e.median / r.median);
+    return 0;
+}
