@@ -128,7 +128,10 @@ void RigctlServer::ended(std::uint64_t id)
         toldFull_ = false;
     // Its last command keyed the radio and nothing came after: the client
     // that would have released it is gone.
-    if (std::exchange(keyedBy_, 0) == id && radio_.ptt() == PttState::Transmit) {
+    if (keyedBy_ != id)
+        return;
+    keyedBy_ = 0;
+    if (radio_.ptt() == PttState::Transmit) {
         tell_("a rigctl client left while its transmit keyed the radio: the radio was released");
         link_.submit({kCommandPtt, kStateReceive}, nullptr);
     }

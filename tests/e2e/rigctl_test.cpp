@@ -96,12 +96,14 @@ TEST_F(RigctlEndToEnd, HamlibsClientKeysTunesAndReleasesWhenItDies)
         EXPECT_EQ(rigctl(port, commands), prints) << qPrintable(commands.join(' '));
         EXPECT_EQ(done(QString(frames).count(' ') + 1), frames) << qPrintable(commands.join(' '));
     }
-    // Killed while keyed; keyed, then a host's receive (its death then sends nothing).
+    // Killed while keyed, after another client came and went; keyed, then a
+    // host's receive (its death then sends nothing).
     for (const bool hostReleases : {false, true}) {
         QProcess client;
         client.start(QStringLiteral("rigctl"), {"-m", "2", "-r", QStringLiteral("127.0.0.1:%1").arg(port), "-"});
         client.write("T 1\n");
         EXPECT_EQ(done(1), "TX");
+        EXPECT_EQ(rigctl(port, {"t"}), "1");
         if (hostReleases) {
             EXPECT_EQ(torvakfunc({"rx"}), 0);
             EXPECT_EQ(done(1), "RX");
