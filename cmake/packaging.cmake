@@ -7,7 +7,7 @@ install(FILES data/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # Man pages and the changelog are installed compressed, as Debian has them.
 set(pages torvak-ptt torvakfunc)
-if(TORVAK_WINE)
+if(TARGET torvak-wine-bridge)
   list(APPEND pages torvak-wine-bridge)
 endif()
 set(compressed)

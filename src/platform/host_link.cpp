@@ -1,4 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// A raw listening socket watched by QSocketNotifier, not QLocalServer: when
+// accept fails, Qt's server closes its listener and deletes the socket file,
+// so running out of file descriptors once would end the host link for good.
+// Here the listener stays, accepting pauses, and hosts are served again as
+// descriptors free up.
 #include "host_link.h"
 
 #include "core/report.h"
@@ -87,7 +92,7 @@ HostLink::~HostLink()
             ::close(fd);
 }
 
-Checked<QString> HostLink::registerMessage()
+Checked<QString> HostLink::findSocketPath()
 {
     struct stat st {};
     const Checked<QString> dir = runtimeDirectory(st);
@@ -169,7 +174,7 @@ HostLink::Installed HostLink::installHook()
             return locked;
     }
 
-    const Checked<QString> path = registerMessage();
+    const Checked<QString> path = findSocketPath();
     if (!path.status)
         return {Hook::Failed, path.status.reason()};
     // The hosts' connections are watched through one epoll set: it hands
@@ -374,7 +379,7 @@ void HostLink::carryOutNext()
     if (arriving_ && !arriving_->isEnabled() && queue_.room() >= kReadChunk)
         setReading(true);
     const auto carriedOut = carriedOut_.extract(queue_.lastTag());
-    emit hookProc(command->command, command->state);
+    emit hostCommand(command->command, command->state);
     if (!carriedOut.empty() && carriedOut.mapped())
         carriedOut.mapped()();
 }

@@ -21,14 +21,13 @@ namespace torvak {
 
 // The host's way in: a per-user Unix socket named "TORVAKFUNC" in the runtime
 // directory. Each 8-byte record (command word, state word, little-endian)
-// becomes one hookProc call on the user-interface thread.
+// becomes one hostCommand signal on the user-interface thread.
 //
-// On Windows the host's registered window message reached a replacement
-// window procedure; here registerMessage finds the socket's path, installHook
-// takes the instance lock and listens, and hookProc is the signal each record
-// raises. Records from all connections go through one queue in the order they
-// were read, one per turn of the event loop, so the radio port sends each
-// frame between records.
+// On Windows the host sent a registered window message; here findSocketPath
+// says where the socket is, installHook takes the instance lock and listens.
+// Records from all connections go through one queue in the order they were
+// read, one per turn of the event loop, so the radio port sends each frame
+// between records.
 class HostLink : public QObject {
     Q_OBJECT
 public:
@@ -47,7 +46,7 @@ public:
     // relative, not a directory, or open to other users (the radio is not to
     // be keyed by anyone but its operator), or when the path is too long for
     // a Unix socket.
-    static Checked<QString> registerMessage();
+    static Checked<QString> findSocketPath();
     // Whether a torvak-ptt holds the lock now (it is let go at once).
     static bool instanceRunning();
 
@@ -70,12 +69,12 @@ public:
     void removeHook();
 
     // A PTT command from another way in (a rigctl client) joins the hosts'
-    // records in their one queue; carriedOut runs just after its hookProc.
+    // records in their one queue; carriedOut runs just after its hostCommand.
     void submit(const HostCommand& command, std::function<void()> carriedOut);
 
 signals:
-    // One complete record from the host.
-    void hookProc(std::int32_t command, std::int32_t state);
+    // One command to carry out: a host's record, or one submitted.
+    void hostCommand(std::int32_t command, std::int32_t state);
     // A host left and its descriptor is closed.
     void descriptorsFreed();
     // A retry took: host commands arrive now. Or it did not, and why.

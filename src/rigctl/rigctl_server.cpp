@@ -34,7 +34,7 @@ RigctlServer::RigctlServer(HostLink& link, RadioLink& radio, std::function<void(
     , tell_(std::move(tell))
 {
     // Any command carried out after a client's transmit is not that client's to undo.
-    connect(&link_, &HostLink::hookProc, this, [this] { keyedBy_ = 0; });
+    connect(&link_, &HostLink::hostCommand, this, [this] { keyedBy_ = 0; });
 }
 
 RigctlServer::~RigctlServer()

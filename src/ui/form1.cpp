@@ -135,9 +135,9 @@ void Form1::createControls()
 
 void Form1::fitCheckBoxes()
 {
-    // The designed widths were measured for an 8-point font. At the desktop's
-    // font a check box gets the width its text needs, and Top moves along, so
-    // no caption is ever cut off.
+    // The designed widths fit the designed font (see layout::fontScale). At
+    // the desktop's font a check box gets the width its text needs, and Top
+    // moves along, so no caption is ever cut off.
     constexpr int kGap = 4;
     Check1->resize(std::max(Check1->width(), Check1->sizeHint().width()), Check1->height());
     Check2->move(std::max(designed(layout::kCheck2).left(), Check1->geometry().right() + 1 + kGap), Check2->y());
@@ -148,7 +148,7 @@ void Form1::connectControls()
 {
     // Every signal the window handles, here. The option handlers do nothing
     // until start-up has filled the controls (loaded).
-    connect(&link_, &HostLink::hookProc, this, &Form1::ptt);
+    connect(&link_, &HostLink::hostCommand, this, &Form1::ptt);
     // The operator's own click: no rigctl client's leaving undoes it.
     const auto lampClicked = [this] {
         rigctl_.operatorCommand();

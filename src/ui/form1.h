@@ -29,7 +29,9 @@ namespace torvak {
 
 // The program's one window: the PTT lamp, the More/Less toggle and the
 // options panel. It wires controls to handlers and shows what the radio
-// port's owner reports; the rules live in the core and the port.
+// port's owner reports. The rules live elsewhere: what a command does in
+// PttController (core), the port's policy in RadioLink and the port sequences
+// in reconfigure (port), Hamlib clients in RigctlServer (rigctl).
 //
 // Three naming families meet here. Form1, Label1, Combo1, Text1, Check1,
 // Check2, Command1, Shape1 and Label3 are the window's designed control

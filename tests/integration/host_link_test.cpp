@@ -18,9 +18,9 @@ namespace {
 
 struct Received : std::vector<HostCommand> {
     QSignalSpy spy;
-    explicit Received(HostLink& link) : spy(&link, &HostLink::hookProc)
+    explicit Received(HostLink& link) : spy(&link, &HostLink::hostCommand)
     {
-        QObject::connect(&link, &HostLink::hookProc, [this](std::int32_t c, std::int32_t s) { push_back({c, s}); });
+        QObject::connect(&link, &HostLink::hostCommand, [this](std::int32_t c, std::int32_t s) { push_back({c, s}); });
     }
     bool reach(std::size_t n) // one record per turn of the event loop: waited for one by one
     {

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Fakes for the toolkit-free core's unit tests and the fuzz targets only;
-// everything else runs against real ptys, sockets and files.
+// Fakes of the line, the device watch, the settings store, the message box
+// and the window, as the toolkit-free core and the port owner see them. The
+// unit tests and the stored-text fuzz target run over them; the integration
+// and window tests take only the store, the box or the view, where those are
+// not what is tested, and otherwise real ptys, sockets and files.
 #include "core/message_box.h"
 #include "core/ptt_controller.h"
 #include "port/device_watch.h"

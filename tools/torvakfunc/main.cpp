@@ -84,7 +84,7 @@ std::optional<std::string> deliver(const std::string& path, const torvak::Record
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     sockaddr_un addr {};
     addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.data(), path.size()); // registerMessage checked the length
+    std::memcpy(addr.sun_path, path.data(), path.size()); // findSocketPath checked the length
     std::optional<std::string> failed;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
         failed = refusal(errno, path);
@@ -110,7 +110,7 @@ int main(int argc, char* argv[])
     if (!command)
         return usage();
 
-    const auto path = torvak::HostLink::registerMessage();
+    const auto path = torvak::HostLink::findSocketPath();
     if (!path.status) {
         std::cerr << "torvakfunc: " << path.status.reason() << '\n';
         return kNotDelivered;
