@@ -4,6 +4,10 @@
 // radio-sim prints the judge.
 #include "support/helpers.h"
 
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -18,15 +22,47 @@ struct EndToEnd : ::testing::Test {
     Sandbox sandbox;
     Radio radio{sandbox.path(QStringLiteral("radio"))};
     EndToEnd() { sandbox.writeSettings(devicesFor(sandbox)); }
-    // The next count frames the radio printed ("TX RX"), or fewer when the time is up.
+    // The next count frames the radio printed ("TX RX"), or fewer when the
+    // time is up; not the reads a Hamlib client makes on connecting.
     QString next(int count = 1, int timeoutMs = 3000)
     {
-        const QStringList got = radio.waitLines(count, timeoutMs).mid(0, count);
-        radio.lines = radio.lines.mid(got.size());
+        static const QRegularExpression read(QStringLiteral("^FE FE 04 E0 (03|04|07 0.|0F) FD$"));
+        QStringList got;
+        (void)QTest::qWaitFor([&] {
+            for (radio.waitLines(1, 10); !radio.lines.isEmpty() && got.size() < count;)
+                if (const QString line = radio.lines.takeFirst(); !read.match(line).hasMatch())
+                    got << line;
+            return got.size() >= count;
+        }, timeoutMs);
         return got.join(u' ');
     }
     void send(int fd, std::int32_t command, std::int32_t state) const { EXPECT_EQ(::write(fd, records({{command, state}}).constData(), 8), 8); }
 };
+
+// Hamlib's own client: what it printed, or how it failed.
+QString rigctl(quint16 port, const QStringList& commands)
+{
+    QProcess p;
+    p.start(QStringLiteral("rigctl"), QStringList{"-m", "2", "-r", QStringLiteral("127.0.0.1:%1").arg(port)} + commands);
+    p.waitForFinished(10000);
+    return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()).trimmed() + (p.exitCode() ? " (failed)" : "");
+}
+
+// The TCP addresses the process listens on, in /proc's hex ("0100007F:1234").
+QStringList listening(qint64 pid)
+{
+    QStringList inodes, found;
+    for (const QFileInfo& fd : QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::System))
+        inodes << fd.symLinkTarget().section(u'[', 1).chopped(1);
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile f{QString::fromLatin1(table)};
+        f.open(QIODevice::ReadOnly);
+        for (const QByteArray& line : f.readAll().split('\n'))
+            if (const auto fields = line.simplified().split(' '); fields.size() > 9 && fields[3] == "0A" && inodes.contains(fields[9]))
+                found << QString::fromLatin1(fields[1]);
+    }
+    return found;
+}
 
 double cpuSeconds(const QProcess& p)
 {
@@ -99,28 +135,6 @@ TEST_F(EndToEnd, CommandsKeyTheRadioAndSignalsCloseTheWindow)
     EXPECT_TRUE(err.contains("not running (no socket at")) << qPrintable(err);
 }
 
-// What the radio made of a transmit reaches stderr within 2 s, one line for
-// two frames, and each fault reads differently; an answering radio says nothing.
-TEST_F(EndToEnd, EachFaultOfTheRadioReadsDifferently)
-{
-    const QString link = sandbox.path(QStringLiteral("faulty"));
-    sandbox.writeSettings("[Devices]\nCOM1=" + link.toUtf8() + "\n");
-    for (const auto& [fault, says] : {std::pair{"", ""}, {"ng", "The radio refused the last command"},
-                                      {"no-answer", "though the bus echoed"}, {"other-address", "though the bus echoed"},
-                                      {"silent", "not even the bus echo"}, {"noise", "was not CI-V"}}) {
-        Radio faulty(link, *fault ? QStringList{"--fault", fault} : QStringList{});
-        Program ptt(sandbox);
-        EXPECT_EQ(torvakfunc({"tx"}), 0);
-        EXPECT_EQ(faulty.waitLines(1).value(0), "TX") << fault;
-        EXPECT_EQ(torvakfunc({"rx"}), 0);
-        EXPECT_TRUE(!*says || ptt.says(says)) << fault << ": " << ptt.stderrText().constData();
-        QTest::qWait(600);
-        EXPECT_EQ(ptt.stderrText().count("torvak-ptt:"), *says ? 1 : 0) << fault << ": " << ptt.stderrText().constData();
-        EXPECT_EQ(torvakfunc({"close"}), 0);
-        EXPECT_TRUE(ptt.endsWithZero());
-    }
-}
-
 // --check asks the radio its frequency, never a PTT frame, and says what it
 // found; with torvak-ptt running it leaves the port alone.
 TEST_F(EndToEnd, CheckSaysWhatItFound)
@@ -134,7 +148,7 @@ TEST_F(EndToEnd, CheckSaysWhatItFound)
         return std::pair{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput())};
     };
     for (const auto& [fault, exitCode, says] : {std::tuple{"", 0, "answer: the radio answered: 14.074000 MHz"}, {"ng", 1, "answer: refused"},
-                                                {"no-answer", 1, "echo: seen\nanswer: none; is the radio on"},
+                                                {"no-answer", 1, "echo: seen\nanswer: none; is the radio on"}, {"other-address", 1, "answer: none"},
                                                 {"silent", 1, "echo: not seen"}, {"noise", 1, "answer: not CI-V"}}) {
         Radio radio(link, *fault ? QStringList{"--fault", fault} : QStringList{});
         const auto [code, out] = check();
@@ -192,4 +206,77 @@ TEST_F(EndToEnd, TheHostLinkHoldsUnderPressure)
     QFile(sandbox.path("notes")).open(QIODevice::WriteOnly);
     sim.start(bin("radio-sim"), {"--link", sandbox.path("notes")});
     EXPECT_TRUE(sim.waitForFinished(3000) && sim.exitCode() == 1 && QFile::exists(sandbox.path("notes")));
+}
+
+// Hamlib's client keys, tunes and reads through torvak-ptt; a client that
+// dies keyed releases the radio, unless a later command was someone else's.
+// Only loopback listens, and only when asked.
+TEST_F(EndToEnd, HamlibClientsShareTheRadio)
+{
+    QTcpServer probe; // a free port, then taken by someone else
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    const quint16 port = probe.serverPort();
+    {
+        Program ptt(sandbox, {}, true, {"--rigctl-port", QString::number(port)});
+        EXPECT_TRUE(ptt.says(qPrintable(QStringLiteral("port %1 is in use: is rigctld running?").arg(port))));
+        EXPECT_EQ(listening(ptt.process.processId()), QStringList{}) << "nothing listens when not asked";
+        EXPECT_EQ(torvakfunc({"tx"}), 0);
+        EXPECT_EQ(next(), "TX") << "the rest runs on";
+    }
+    probe.close();
+    sandbox.writeSettings(devicesFor(sandbox) + "[Rigctl]\nPort=" + QByteArray::number(port) + "\n");
+    Program ptt(sandbox);
+    ASSERT_TRUE(ptt.says("rigctl clients connect to 127.0.0.1"));
+    const QString hex = QStringLiteral("%1").arg(port, 4, 16, QChar(u'0')).toUpper();
+    EXPECT_EQ(listening(ptt.process.processId()), (QStringList{"0100007F:" + hex, "00000000000000000000000001000000:" + hex}));
+    const std::tuple<QStringList, const char*, const char*> rows[] = {
+        {{"T", "1", "t", "T", "0", "t"}, "1\n0", "TX RX"},
+        {{"T", "2", "T", "3", "T", "0"}, "", "TX TX RX"},
+        {{"T", "1"}, "", "TX RX"}, // the client ends keyed: released
+        {{"F", "7074000", "f", "m"}, "7074000\nUSB\n2400", "FE FE 04 E0 05 00 40 07 07 00 FD"},
+        {{"M", "CW", "500", "m"}, "CW\n500", "FE FE 04 E0 06 03 02 FD"},
+    };
+    for (const auto& [commands, prints, frames] : rows) {
+        EXPECT_EQ(rigctl(port, commands), prints) << qPrintable(commands.join(' '));
+        EXPECT_EQ(next(QString(frames).count(' ') + 1), frames) << qPrintable(commands.join(' '));
+    }
+    for (const bool hostReleases : {false, true}) {
+        QProcess client; // interactive, then killed
+        client.start(QStringLiteral("rigctl"), {"-m", "2", "-r", QStringLiteral("127.0.0.1:%1").arg(port), "-"});
+        client.write("T 1\n");
+        EXPECT_EQ(next(), "TX");
+        EXPECT_EQ(rigctl(port, {"t"}), "1") << "another client comes and goes";
+        if (hostReleases) {
+            EXPECT_EQ(torvakfunc({"rx"}), 0);
+            EXPECT_EQ(next(), "RX");
+        }
+        client.kill();
+        client.waitForFinished(3000);
+        EXPECT_EQ(next(1, 2000), hostReleases ? "" : "RX") << "within 2 s of the client's death";
+    }
+    EXPECT_EQ(torvakfunc({"tx"}), 0);
+    EXPECT_EQ(rigctl(port, {"T", "0"}), "");
+    EXPECT_EQ(next(2), "TX RX");
+
+    // 16 clients at most; one floods and never reads, one sends a line too
+    // long: the others, and the host, are served.
+    std::vector<std::unique_ptr<QTcpSocket>> clients(17);
+    for (auto& c : clients) {
+        c = std::make_unique<QTcpSocket>();
+        c->connectToHost(QHostAddress::LocalHost, port);
+        ASSERT_TRUE(c->waitForConnected(2000));
+    }
+    EXPECT_TRUE(clients.back()->waitForDisconnected(2000)) << "the 17th client is turned away";
+    clients[0]->write(QByteArray("t\n").repeated(100000));
+    clients[1]->write(QByteArray(5000, 'x') + "\nt\n");
+    clients[2]->write("f\n");
+    const auto answer = [](QTcpSocket& c, int lines) {
+        QByteArray got;
+        (void)QTest::qWaitFor([&] { return c.waitForReadyRead(10), (got += c.readAll()).count('\n') >= lines; }, 3000);
+        return got;
+    };
+    EXPECT_EQ(answer(*clients[1], 2), "RPRT -1\n0\n");
+    EXPECT_EQ(answer(*clients[2], 1), "7074000\n") << "as set above";
+    EXPECT_EQ(torvakfunc({"tx"}), 0);
+    EXPECT_EQ(next(), "TX");
 }

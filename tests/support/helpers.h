@@ -80,7 +80,11 @@ struct Pty {
         ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
         slavePath = QString::fromLocal8Bit(name);
     }
-    ~Pty() { hangUp(); }
+    ~Pty()
+    {
+        ::close(slave);
+        ::close(master);
+    }
     bool answers = false; // like a CI-V radio: the bus echo, then FB for each frame
     QByteArray read(int atLeast = 1, int timeoutMs = 2000) // what the program wrote, once there are atLeast bytes
     {
@@ -114,12 +118,6 @@ struct Pty {
         termios t {};
         ::tcgetattr(master, &t); // a pty master reads its slave's settings
         return cfgetospeed(&t);
-    }
-    void hangUp() // the radio disappears
-    {
-        for (int* fd : {&slave, &master})
-            if (*fd >= 0)
-                ::close(std::exchange(*fd, -1));
     }
 };
 

@@ -13,9 +13,9 @@ using namespace torvak;
 
 namespace {
 
-// The radio as the session sees it. Each question takes the next scripted
-// reply: "=" and the answer's data bytes in hex, or done, ng, late, closed.
-// "later" keeps the question waiting until reply() is called.
+// The radio as the session sees it: each question takes the next scripted
+// reply, "=" and the answer's data bytes in hex, or done, ng, late, closed;
+// "later" keeps it waiting until waiting() is called.
 struct ScriptedRadio : RigctlRadio {
     std::deque<std::string> script;
     std::string asked; // "03 | 05 00 40 07 14 00 | T1 ..."
@@ -24,53 +24,42 @@ struct ScriptedRadio : RigctlRadio {
 
     void setPtt(std::uint64_t, bool transmit, std::function<void(int)> done) override
     {
-        note(transmit ? "T1" : "T0");
-        keyed = transmit;
+        asked += std::string(asked.empty() ? "" : " | ") + ((keyed = transmit) ? "T1" : "T0");
         done(0);
     }
     bool transmitting() const override { return keyed; }
     void ask(std::vector<std::uint8_t> frame, bool, std::function<void(const CivReply&)> reply) override
     {
-        std::string hex;
         for (std::size_t i = 4; i + 1 < frame.size(); ++i) {
-            char b[4];
-            std::snprintf(b, sizeof b, i == 4 ? "%02X" : " %02X", frame[i]);
-            hex += b;
+            char b[8];
+            std::snprintf(b, sizeof b, i > 4 ? " %02X" : asked.empty() ? "%02X" : " | %02X", frame[i]);
+            asked += b;
         }
-        note(hex);
         const std::string next = script.empty() ? "late" : script.front();
-        if (!script.empty())
-            script.pop_front();
-        CivReply r;
+        script.erase(script.begin(), script.begin() + !script.empty());
+        CivReply r{next == "done" ? CivReply::Kind::Done : next == "ng" ? CivReply::Kind::Refused
+                       : next == "closed" ? CivReply::Kind::NotOpen : next == "late" ? CivReply::Kind::Timeout
+                                                                                       : CivReply::Kind::Data,
+                   {0xFE, 0xFE, 0xE0, 0x04, frame[4]}};
+        for (std::size_t i = 1; next[0] == '=' && i + 1 < next.size(); i += 3)
+            r.frame.push_back(static_cast<std::uint8_t>(std::stoi(next.substr(i, 2), nullptr, 16)));
+        r.frame.push_back(0xFD);
         if (next == "later")
-            return void(waiting = [reply, command = frame[4]] { reply({CivReply::Kind::Data, {0xFE, 0xFE, 0xE0, 0x04, command, 0x01, 0x02, 0xFD}}); });
-        if (next[0] == '=') {
-            r.kind = CivReply::Kind::Data;
-            r.frame = {0xFE, 0xFE, 0xE0, 0x04, frame[4]};
-            for (std::size_t i = 1; i + 1 < next.size(); i += 3)
-                r.frame.push_back(static_cast<std::uint8_t>(std::stoi(next.substr(i, 2), nullptr, 16)));
-            r.frame.push_back(0xFD);
-        } else {
-            r.kind = next == "done" ? CivReply::Kind::Done : next == "ng" ? CivReply::Kind::Refused
-                : next == "closed" ? CivReply::Kind::NotOpen : CivReply::Kind::Timeout;
-        }
-        reply(r);
+            r.frame = {0xFE, 0xFE, 0xE0, 0x04, frame[4], 0x01, 0x02, 0xFD};
+        waiting = [reply, r] { reply(r); };
+        if (next != "later")
+            waiting();
     }
-    void note(const std::string& what) { asked += (asked.empty() ? "" : " | ") + what; }
 };
 
 struct Conversation {
     ScriptedRadio radio;
     std::string said;
     RigctlSession session{7, radio, [this](std::string_view text) { said += text; }};
-    void feed(std::string_view bytes)
+    void feed(std::string_view bytes) // as the server does: never more than there is room for
     {
-        // As the server does: never more than there is room for.
-        while (!bytes.empty() && session.room() > 0) {
-            const std::size_t n = std::min(bytes.size(), session.room());
+        for (std::size_t n; !bytes.empty() && (n = std::min(bytes.size(), session.room())) > 0; bytes.remove_prefix(n))
             session.feed(bytes.substr(0, n));
-            bytes.remove_prefix(n);
-        }
     }
 };
 
