@@ -57,7 +57,8 @@ extern "C" int tcsetattr(int fd, int action, const termios* t) __THROW
 TEST(SerialLine, EachOpenAsksTheLineForItsSettingsAndNeverKeys)
 {
     for (const auto& [settings, parity, size, twoStops] : {std::tuple{"9600,n,8,1", 0, CS8, false}, {"4800,n,8,2", 0, CS8, true},
-                                                            {"4800,e,8,1", PARENB, CS8, false}, {"1200,o,8,1", PARENB | PARODD, CS8, false}}) {
+                                                            {"4800,e,8,1", PARENB, CS8, false}, {"1200,o,8,1", PARENB | PARODD, CS8, false},
+                                                            {"9600,m,8,1", PARENB | PARODD | CMSPAR, CS8, false}, {"9600,s,8,1", PARENB | CMSPAR, CS8, false}}) {
         Pty radio;
         QtSerialDevice device;
         RadioPort port(device);
@@ -68,7 +69,7 @@ TEST(SerialLine, EachOpenAsksTheLineForItsSettingsAndNeverKeys)
         bool stops = false, dtr = false;
         for (const auto& [request, bits] : lineCalls) {
             if (request == 0 && asked < 0 && (bits & PARENB))
-                asked = bits & (PARENB | PARODD);
+                asked = bits & (PARENB | PARODD | CMSPAR);
             sizes |= request == 0 && (bits & CSIZE) == size;
             stops |= request == 0 && (bits & CSTOPB);
             EXPECT_FALSE(request != TIOCMBIC && request != 0 && (bits & TIOCM_RTS)) << settings << ": RTS raised";

@@ -20,10 +20,21 @@ TEST(Options, TheStoredPortTableDefaultsAndWrites)
         const auto l = comPortListPosition(store), p = comPort(store);
         EXPECT_EQ(std::pair(l.status ? l.value : -99, p.status ? p.value : -99), std::pair(list, port)) << text;
     }
+    // [Rigctl] Port: absent or 0 is off; 1024 to 65535, whole.
+    for (const auto& [text, port] : {std::pair{"", 0}, {"0", 0}, {"4532", 4532}, {"1024", 1024}, {"65535", 65535},
+                                     {"1023", -1}, {"65536", -1}, {"4532.5", -1}, {"x", -1}}) {
+        MemoryStore store;
+        if (*text)
+            store.values["Rigctl/Port"] = text;
+        const auto got = rigctlPort(store);
+        EXPECT_EQ(got.status ? got.value : -1, port) << text;
+    }
     MemoryStore store;
-    EXPECT_EQ(comPortListPosition(store).value + comPort(store).value, 0 + 1);
+    EXPECT_EQ(comPortListPosition(store).value, 0);
+    EXPECT_EQ(comPort(store).value, 1);
     EXPECT_EQ(lineSettings(store), "9600,n,8,1");
-    EXPECT_EQ(runMinimized(store).value + topMost(store).value, 0);
+    EXPECT_EQ(runMinimized(store).value, 0);
+    EXPECT_EQ(topMost(store).value, 0);
     EXPECT_TRUE(store.writes.empty()) << "reading writes nothing";
     EXPECT_TRUE(storeComPort(store, 3) && storeTopMost(store, 1) && storeRunMinimized(store, -2) && storeLineSettings(store, "48x"));
     EXPECT_EQ(store.writes, (std::vector<std::string>{"Com/ComPort=3", "Win/Top=1", "Win/Min=-2", "Com/Settings=48x"}));

@@ -115,6 +115,12 @@ TEST_F(Window, LampAndHostKeyTheRadioAndAFailedFrameLeavesTheLamp)
     EXPECT_EQ(framesOf(radio->read(7)), "T");
     EXPECT_EQ(lamp()->accessibleDescription(), QStringLiteral("Transmit"));
     EXPECT_EQ(iconColour(), QColor(255, 0, 0)) << "a minimized window shows it is transmitting";
+    QTest::mouseClick(child("Label3"), Qt::RightButton, {}, QPoint(5, 5));
+    QTest::mousePress(child("Label3"), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseRelease(child("Label3"), Qt::LeftButton, {}, QPoint(-5, 5));
+    QTest::mousePress(child("Label3"), Qt::RightButton, {}, QPoint(5, 5));
+    QTest::mouseRelease(child("Label3"), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(radio->read(1, 200), QByteArray()) << "a right click, a release outside, or a release of the other button";
     for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
         QMouseEvent event(type, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, {});
         QCoreApplication::sendEvent(child("Label3"), &event);
