@@ -123,16 +123,6 @@ bool sendRecord(int fd, int command, int state)
     return ::write(fd, r.data(), r.size()) == static_cast<ssize_t>(r.size());
 }
 
-int countInLog(const Sandbox& sandbox, const std::string& text)
-{
-    std::ifstream in(sandbox.root + "/stderr.log");
-    std::string line;
-    int n = 0;
-    while (std::getline(in, line))
-        n += line.find(text) != std::string::npos;
-    return n;
-}
-
 std::string binDirOf(const char* argv0)
 {
     return std::filesystem::absolute(argv0).parent_path().string();

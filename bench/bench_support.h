@@ -40,9 +40,6 @@ bool sendRecord(int fd, int command, int state);
 
 std::string binDirOf(const char* argv0);
 
-// Lines of the program's stderr that contain the text.
-int countInLog(const Sandbox& sandbox, const std::string& text);
-
 struct Figures {
     double min, median, p99, max;
 };

@@ -5,6 +5,7 @@
 // 8-byte record from a socket into the frame on its own pty, and the 7 bytes
 // written straight into a pty.
 #include "bench_support.h"
+#include "core/ptt_frame.h"
 
 #include <cstdio>
 #include <cstring>
@@ -33,10 +34,9 @@ pid_t startRelay(const std::string& path, int pty)
     if (pid == 0) {
         const int fd = ::accept(listener, nullptr, nullptr);
         unsigned char record[8];
-        unsigned char frame[7] = {0xFE, 0xFE, 0x04, 0xE0, 0x16, 0x02, 0xFD};
         while (::recv(fd, record, sizeof record, MSG_WAITALL) == sizeof record) {
-            frame[5] = record[4] == 1 ? 0x01 : 0x02;
-            if (::write(pty, frame, sizeof frame) != sizeof frame)
+            const torvak::Frame frame = torvak::pttFrame(record[4] == 1 ? torvak::PttState::Transmit : torvak::PttState::Receive);
+            if (::write(pty, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size()))
                 break;
         }
         ::_exit(0);
@@ -74,7 +74,7 @@ int main(int, char* argv[])
     const int relayLink = connectTo(relayPath);
 
     std::vector<double> command, viaRelay, floor;
-    const unsigned char frame[7] = {0xFE, 0xFE, 0x04, 0xE0, 0x16, 0x01, 0xFD};
+    const torvak::Frame& frame = torvak::kTransmitFrame;
     for (int i = 0; i < kCommands + 50; ++i) { // the first 50 warm up
         const int state = i % 2 == 0 ? 1 : 0;
         auto t0 = Clock::now();
@@ -91,7 +91,7 @@ int main(int, char* argv[])
         const double r = micros(t0);
 
         t0 = Clock::now();
-        if (::write(radio.slave, frame, sizeof frame) != sizeof frame || radio.readExactly(7) != 7)
+        if (::write(radio.slave, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size()) || radio.readExactly(7) != 7)
             return 1;
         const double f = micros(t0);
         if (i >= 50) {
