@@ -1,44 +1,32 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Small helpers the benchmarks share: a private sandbox for the program, a
-// pty as the radio, a raw host-link client and percentile figures.
-#include <chrono>
-#include <string>
-#include <vector>
+// The benchmarks start the program, read the radio's pty, connect as a host
+// and make Wine prefixes with the tests' own helpers (support/helpers.h);
+// this adds only what figures need.
+#include "support/helpers.h"
 
-#include <sys/types.h>
+#include <chrono>
+#include <vector>
 
 namespace torvak::bench {
 
+using namespace torvak::test;
 using Clock = std::chrono::steady_clock;
 
-struct Sandbox {
-    std::string root, runtime, config;
-    Sandbox();
-    ~Sandbox();
-};
+// Settings that put COM1 on the device, and any more.
+inline QByteArray com1(const QString& device, const QByteArray& more = {})
+{
+    return "[Devices]\nCOM1=" + device.toUtf8() + "\n" + more;
+}
 
-// A pseudo-terminal whose master the benchmark reads as the radio.
-struct RadioPty {
-    int master = -1, slave = -1;
-    std::string path;
-    RadioPty();
-    ~RadioPty();
-    // Reads until `count` bytes have arrived (or 2 s pass); returns how many did.
-    std::size_t readExactly(std::size_t count);
-};
+inline bool sendRecord(int fd, int command, int state)
+{
+    const QByteArray r = records({{command, state}});
+    return ::write(fd, r.constData(), r.size()) == r.size();
+}
 
-// Starts torvak-ptt from the benchmark's own directory, offscreen, with COM1
-// on the given device and any more settings; waits for its host link.
-pid_t startProgram(const std::string& binDir, const Sandbox& sandbox, const std::string& device,
-                   const std::string& moreSettings = "");
-void stopProgram(pid_t pid);
-
-int connectHostLink(const Sandbox& sandbox);
-bool sendRecord(int fd, int command, int state);
-
-std::string binDirOf(const char* argv0);
+inline double microsSince(Clock::time_point t0) { return std::chrono::duration<double, std::micro>(Clock::now() - t0).count(); }
 
 struct Figures {
     double min, median, p99, max;

@@ -42,20 +42,11 @@ bool waitForHolding(pid_t program, const std::string& device, bool held)
 
 // Everything the line holds, read until it stays quiet; when the receive
 // frame last arrived, from `since`.
-std::string readAll(RadioPty& radio, Clock::time_point since, double& lastRxMs)
+std::string readAll(Pty& radio, Clock::time_point since, double& lastRxMs)
 {
     std::string got;
-    char buf[4096];
-    auto quietSince = Clock::now();
-    while (Clock::now() - quietSince < std::chrono::milliseconds(300)) {
-        struct pollfd p {radio.master, POLLIN, 0};
-        if (::poll(&p, 1, 10) <= 0)
-            continue;
-        const ssize_t n = ::read(radio.master, buf, sizeof buf);
-        if (n <= 0)
-            continue;
-        got.append(buf, static_cast<std::size_t>(n));
-        quietSince = Clock::now();
+    for (QByteArray chunk; !(chunk = radio.read(1, 300)).isEmpty();) {
+        got += chunk.toStdString();
         if (got.size() >= 7 && got.compare(got.size() - 7, 7, kRx) == 0)
             lastRxMs = std::chrono::duration<double, std::milli>(Clock::now() - since).count();
     }
@@ -64,17 +55,19 @@ std::string readAll(RadioPty& radio, Clock::time_point since, double& lastRxMs)
 
 } // namespace
 
-int main(int, char* argv[])
+int main(int argc, char* argv[])
 {
+    QCoreApplication app(argc, argv);
     Sandbox sandbox;
-    const std::string device = sandbox.root + "/radio";
-    auto radio = std::make_unique<RadioPty>();
-    if (::symlink(radio->path.c_str(), device.c_str()) != 0) {
+    const std::string device = sandbox.path(QStringLiteral("radio")).toStdString();
+    auto radio = std::make_unique<Pty>();
+    if (::symlink(radio->slavePath.toLocal8Bit().constData(), device.c_str()) != 0) {
         std::perror("symlink");
         return 1;
     }
-    const pid_t program = startProgram(binDirOf(argv[0]), sandbox, device);
-    const int link = connectHostLink(sandbox);
+    sandbox.writeSettings(com1(QString::fromStdString(device)));
+    Program program(sandbox);
+    const int link = connectUnix(sandbox.socketPath());
 
     std::printf("stall: the radio stops reading while 30000 alternating commands arrive, the last a receive\n");
     for (int round = 0; round < 3; ++round) {
@@ -102,26 +95,25 @@ int main(int, char* argv[])
     const char* failed = nullptr;
     for (int round = 0; round < 20 && !failed; ++round) {
         sendRecord(link, 0, 1);
-        radio->readExactly(7);
-        const std::string pty = radio->path;
+        radio->read(7);
+        const std::string pty = radio->slavePath.toStdString();
         radio.reset();
         ::unlink(device.c_str());
-        if (!waitForHolding(program, pty, false)) {
+        if (!waitForHolding(static_cast<pid_t>(program.process.processId()), pty, false)) {
             failed = "the program did not notice the unplug";
             break;
         }
         sendRecord(link, 0, 0); // held until the device is back
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        radio = std::make_unique<RadioPty>();
+        radio = std::make_unique<Pty>();
         const auto t0 = Clock::now();
-        if (::symlink(radio->path.c_str(), device.c_str()) != 0 || radio->readExactly(7) != 7) {
+        if (::symlink(radio->slavePath.toLocal8Bit().constData(), device.c_str()) != 0 || radio->read(7).size() != 7) {
             failed = "the pending receive did not arrive after the replug";
             break;
         }
         replug.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
     }
     ::close(link);
-    stopProgram(program);
     if (failed) {
         std::fprintf(stderr, "replug: %s\n", failed);
         return 1;

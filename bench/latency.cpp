@@ -58,18 +58,19 @@ int connectTo(const std::string& path)
     return fd;
 }
 
-double micros(Clock::time_point since) { return std::chrono::duration<double, std::micro>(Clock::now() - since).count(); }
 
 } // namespace
 
-int main(int, char* argv[])
+int main(int argc, char* argv[])
 {
+    QCoreApplication app(argc, argv);
     constexpr int kCommands = 1000;
     Sandbox sandbox;
-    RadioPty radio, relayed;
-    const pid_t program = startProgram(binDirOf(argv[0]), sandbox, radio.path);
-    const int link = connectHostLink(sandbox);
-    const std::string relayPath = sandbox.root + "/relay";
+    Pty radio, relayed;
+    sandbox.writeSettings(com1(radio.slavePath));
+    Program program(sandbox);
+    const int link = connectUnix(sandbox.socketPath());
+    const std::string relayPath = sandbox.path(QStringLiteral("relay")).toStdString();
     const pid_t relay = startRelay(relayPath, relayed.slave);
     const int relayLink = connectTo(relayPath);
 
@@ -79,21 +80,21 @@ int main(int, char* argv[])
         const int state = i % 2 == 0 ? 1 : 0;
         auto t0 = Clock::now();
         sendRecord(link, 0, state);
-        if (radio.readExactly(7) != 7) {
+        if (radio.read(7).size() != 7) {
             std::fprintf(stderr, "frame %d did not arrive\n", i);
             return 1;
         }
-        const double c = micros(t0);
+        const double c = microsSince(t0);
 
         t0 = Clock::now();
-        if (!sendRecord(relayLink, 0, state) || relayed.readExactly(7) != 7)
+        if (!sendRecord(relayLink, 0, state) || relayed.read(7).size() != 7)
             return 1;
-        const double r = micros(t0);
+        const double r = microsSince(t0);
 
         t0 = Clock::now();
-        if (::write(radio.slave, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size()) || radio.readExactly(7) != 7)
+        if (::write(radio.slave, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size()) || radio.read(7).size() != 7)
             return 1;
-        const double f = micros(t0);
+        const double f = microsSince(t0);
         if (i >= 50) {
             command.push_back(c);
             viaRelay.push_back(r);
@@ -103,7 +104,6 @@ int main(int, char* argv[])
     ::close(link);
     ::close(relayLink);
     ::waitpid(relay, nullptr, 0);
-    stopProgram(program);
 
     std::printf("%d alternating tx/rx commands, interleaved\n", kCommands);
     const Figures c = figures(command), r = figures(viaRelay), f = figures(floor);

@@ -14,37 +14,21 @@
 
 using namespace torvak::bench;
 
-namespace {
-
-double cpuSeconds(pid_t pid)
+int main(int argc, char* argv[])
 {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string field;
-    long ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i)
-        if (i == 14 || i == 15)
-            ticks += std::stol(field);
-    return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-} // namespace
-
-int main(int, char* argv[])
-{
+    QCoreApplication app(argc, argv);
     constexpr double kSeconds = 5, kBytesPerSecond = 500e3;
     Sandbox sandbox;
-    RadioPty radio;
-    const pid_t program = startProgram(binDirOf(argv[0]), sandbox, radio.path);
-    const int link = connectHostLink(sandbox);
+    Pty radio;
+    sandbox.writeSettings(com1(radio.slavePath));
+    Program program(sandbox);
+    const int link = connectUnix(sandbox.socketPath());
     ::fcntl(radio.master, F_SETFL, ::fcntl(radio.master, F_GETFL) | O_NONBLOCK);
 
     unsigned char noise[5000];
     for (std::size_t i = 0; i < sizeof noise; ++i)
         noise[i] = static_cast<unsigned char>(0x13 + i % 200); // never a preamble or an end byte
-    const double before = cpuSeconds(program);
+    const double before = cpuSeconds(program.process.processId());
     const auto start = Clock::now();
     double written = 0;
     bool keyed = false;
@@ -61,9 +45,8 @@ int main(int, char* argv[])
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    const double used = cpuSeconds(program) - before;
+    const double used = cpuSeconds(program.process.processId()) - before;
     ::close(link);
-    stopProgram(program);
     std::printf("%.0f kB/s of noise for %.0f s: torvak-ptt used %.2f s of CPU, %.1f %% of a core (goal < 20 %%)\n",
                 written / kSeconds / 1e3, kSeconds, used, 100 * used / kSeconds);
     return 0;

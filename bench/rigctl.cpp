@@ -19,7 +19,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace torvak::bench;
@@ -36,7 +35,7 @@ public:
         stop_ = true;
         thread_.join();
     }
-    const std::string& path() const { return pty_.path; }
+    QString path() const { return pty_.slavePath; }
     // When the next PTT frame arrived, or nothing within 2 s.
     std::optional<Clock::time_point> nextPtt()
     {
@@ -76,7 +75,7 @@ private:
         }
     }
 
-    RadioPty pty_;
+    Pty pty_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::condition_variable arrived_;
@@ -136,22 +135,22 @@ std::optional<double> keyOverRigctl(int fd, AnsweringRadio& radio, int ptt)
 
 } // namespace
 
-int main(int, char* argv[])
+int main(int argc, char* argv[])
 {
+    QCoreApplication app(argc, argv);
     constexpr int kRounds = 300;
     Sandbox sandbox;
     AnsweringRadio ours, theirs;
     const int ourPort = freePort(), theirPort = freePort();
-    const pid_t program = startProgram(binDirOf(argv[0]), sandbox, ours.path(), "[Rigctl]\nPort=" + std::to_string(ourPort) + "\n");
-    const pid_t rigctld = ::fork();
-    if (rigctld == 0) {
-        const std::string port = std::to_string(theirPort);
-        ::execlp("rigctld", "rigctld", "-m", "3051", "-r", theirs.path().c_str(), "-s", "9600", "-t", port.c_str(),
-                 static_cast<char*>(nullptr));
-        std::perror("rigctld (Debian's libhamlib-utils)");
-        ::_exit(127);
+    sandbox.writeSettings(com1(ours.path(), "[Rigctl]\nPort=" + QByteArray::number(ourPort) + "\n"));
+    Program program(sandbox);
+    QProcess rigctld;
+    rigctld.start(QStringLiteral("rigctld"), {"-m", "3051", "-r", theirs.path(), "-s", "9600", "-t", QString::number(theirPort)});
+    if (!rigctld.waitForStarted()) {
+        std::fprintf(stderr, "rigctld did not start (Debian: libhamlib-utils)\n");
+        return 1;
     }
-    const int ourClient = connectTcp(ourPort), theirClient = connectTcp(theirPort), host = connectHostLink(sandbox);
+    const int ourClient = connectTcp(ourPort), theirClient = connectTcp(theirPort), host = connectUnix(sandbox.socketPath());
 
     std::vector<double> endpoint, hamlib, record;
     for (int i = 0; i < kRounds + 20; ++i) { // the first 20 warm up
@@ -174,9 +173,8 @@ int main(int, char* argv[])
     ::close(ourClient);
     ::close(theirClient);
     ::close(host);
-    ::kill(rigctld, SIGTERM);
-    ::waitpid(rigctld, nullptr, 0);
-    stopProgram(program);
+    rigctld.terminate();
+    rigctld.waitForFinished();
 
     std::printf("%d alternating T 1 / T 0, interleaved; microseconds from send to the frame at the radio\n", kRounds);
     const Figures e = figures(endpoint), h = figures(hamlib), r = figures(record);

@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include <csignal>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace torvak::bench;
@@ -38,12 +40,12 @@ bool waitForMap(xcb_connection_t* x)
     return false;
 }
 
-pid_t launch(const std::string& program, const char* arg, const Sandbox& sandbox)
+// Started by hand, not as the tests start programs: exec is the start of the
+// figure. The sandbox is in the environment it inherits.
+pid_t launch(const std::string& program, const char* arg)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::setenv("XDG_RUNTIME_DIR", sandbox.runtime.c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", sandbox.config.c_str(), 1);
         ::execl(program.c_str(), program.c_str(), arg, static_cast<char*>(nullptr));
         ::_exit(127);
     }
@@ -72,7 +74,7 @@ long wakeups(pid_t pid)
     return total;
 }
 
-struct Program {
+struct Candidate {
     const char* name;
     std::string path;
     const char* arg;
@@ -82,10 +84,10 @@ struct Program {
 };
 
 // One start, timed to the window mapped; the last one stays up to be watched idle.
-void startOnce(xcb_connection_t* x, Program& p, const Sandbox& sandbox, bool watchIdle)
+void startOnce(xcb_connection_t* x, Candidate& p, bool watchIdle)
 {
     const auto t0 = Clock::now();
-    const pid_t pid = launch(p.path, p.arg, sandbox);
+    const pid_t pid = launch(p.path, p.arg);
     if (!waitForMap(x)) {
         std::fprintf(stderr, "%s did not map a window\n", p.path.c_str());
         std::exit(1);
@@ -98,13 +100,15 @@ void startOnce(xcb_connection_t* x, Program& p, const Sandbox& sandbox, bool wat
         std::this_thread::sleep_for(std::chrono::seconds(10));
         p.wakeupsPerSecond = (wakeups(pid) - before) / 10.0;
     }
-    stopProgram(pid);
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
 }
 
 } // namespace
 
-int main(int, char* argv[])
+int main(int argc, char* argv[])
 {
+    QCoreApplication app(argc, argv);
     xcb_connection_t* x = xcb_connect(nullptr, nullptr);
     if (!x || xcb_connection_has_error(x)) {
         std::fprintf(stderr, "bench-startup needs an X server: scripts/with-x %s\n", argv[0]);
@@ -115,26 +119,26 @@ int main(int, char* argv[])
     xcb_change_window_attributes(x, screen->root, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(x);
 
-    const std::string dir = binDirOf(argv[0]);
+    const std::string dir = QCoreApplication::applicationDirPath().toStdString();
     Sandbox sandbox;
-    RadioPty radio;
-    std::ofstream(sandbox.config + "/VARN.conf") << "[Devices]\nCOM1=" << radio.path << "\n";
+    Pty radio;
+    sandbox.writeSettings(com1(radio.slavePath));
 
-    std::vector<Program> programs{{"minimal Qt", dir + "/bench-minimal-qt", nullptr, {}},
+    std::vector<Candidate> programs{{"minimal Qt", dir + "/bench-minimal-qt", nullptr, {}},
                                   {"minimal Qt + a caption", dir + "/bench-minimal-qt", "--text", {}},
                                   {"torvak-ptt", dir + "/torvak-ptt", nullptr, {}}};
     // Interleaved, so that drift on a shared machine falls on all three alike.
     for (int i = 0; i < kRuns; ++i)
-        for (Program& p : programs)
-            startOnce(x, p, sandbox, i + 1 == kRuns);
+        for (Candidate& p : programs)
+            startOnce(x, p, i + 1 == kRuns);
 
     std::printf("%d starts each, interleaved; start-up is exec to the window mapped\n", kRuns);
-    for (const Program& p : programs) {
+    for (const Candidate& p : programs) {
         const Figures f = figures(p.startupMs);
         std::printf("%-22s start-up median %6.1f ms (min %6.1f, max %6.1f)  RSS idle %6ld KiB  idle wake-ups %4.1f /s\n",
                     p.name, f.median, f.min, f.max, p.rssKiB, p.wakeupsPerSecond);
     }
-    const Program& ptt = programs[2];
+    const Candidate& ptt = programs[2];
     for (int i = 0; i < 2; ++i)
         std::printf("torvak-ptt against %-22s start-up %.2fx, memory %.2fx (target <= 1.25x)\n", programs[i].name,
                     figures(ptt.startupMs).median / figures(programs[i].startupMs).median,

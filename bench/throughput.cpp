@@ -22,24 +22,13 @@ namespace {
 const torvak::Frame& kTx = torvak::kTransmitFrame;
 
 // Reads the radio's line until `frames` whole frames have come or it stays quiet.
-long drainFrames(RadioPty& radio, long frames, std::chrono::milliseconds quiet)
+long drainFrames(Pty& radio, long frames, std::chrono::milliseconds quiet)
 {
     long bytes = 0;
-    char buf[4096];
-    auto last = Clock::now();
-    while (bytes < frames * 7 && Clock::now() - last < quiet) {
-        struct pollfd p {radio.master, POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0)
-            continue;
-        const ssize_t n = ::read(radio.master, buf, sizeof buf);
-        if (n > 0) {
-            bytes += n;
-            last = Clock::now();
-        }
-    }
+    for (QByteArray chunk; bytes < frames * 7 && !(chunk = radio.read(1, static_cast<int>(quiet.count()))).isEmpty();)
+        bytes += chunk.size();
     return bytes / 7;
 }
-
 
 std::string stream(int count, int command)
 {
@@ -63,11 +52,11 @@ void sendAll(int fd, const std::string& bytes)
 
 // Records per second from `senders` connections of `each` keying records,
 // the radio reading as fast as it can.
-double carriedOut(const Sandbox& sandbox, RadioPty& radio, int senders, int each, int& refused)
+double carriedOut(const Sandbox& sandbox, Pty& radio, int senders, int each, int& refused)
 {
     std::vector<int> fds;
     for (int i = 0; i < senders; ++i)
-        fds.push_back(connectHostLink(sandbox));
+        fds.push_back(connectUnix(sandbox.socketPath()));
     const std::string bytes = stream(each, 0);
     const auto t0 = Clock::now();
     std::vector<std::thread> threads;
@@ -86,7 +75,7 @@ double carriedOut(const Sandbox& sandbox, RadioPty& radio, int senders, int each
     return frames / seconds;
 }
 
-double floorFramesPerSecond(RadioPty& radio, int frames)
+double floorFramesPerSecond(Pty& radio, int frames)
 {
     const auto t0 = Clock::now();
     std::thread writer([&] {
@@ -102,11 +91,13 @@ double floorFramesPerSecond(RadioPty& radio, int frames)
 
 } // namespace
 
-int main(int, char* argv[])
+int main(int argc, char* argv[])
 {
+    QCoreApplication app(argc, argv);
     Sandbox sandbox;
-    RadioPty radio;
-    const pid_t program = startProgram(binDirOf(argv[0]), sandbox, radio.path);
+    Pty radio;
+    sandbox.writeSettings(com1(radio.slavePath));
+    Program program(sandbox);
 
     int refused1 = 0, refused20 = 0;
     const double one = carriedOut(sandbox, radio, 1, 20000, refused1);
@@ -120,22 +111,22 @@ int main(int, char* argv[])
     // Latency of a probe sender while another floods the link with pairs the
     // program ignores (so the probe's frames are the only ones on the line).
     std::atomic<bool> flooding{true};
-    const int flood = connectHostLink(sandbox);
+    const int flood = connectUnix(sandbox.socketPath());
     std::thread flooder([&] {
         const std::string bytes = stream(512, 7);
         while (flooding)
             sendAll(flood, bytes);
     });
-    const int probe = connectHostLink(sandbox);
+    const int probe = connectUnix(sandbox.socketPath());
     std::vector<double> latency, floorLatency;
     for (int i = 0; i < 1000; ++i) {
         auto t0 = Clock::now();
         sendRecord(probe, 0, i % 2);
-        if (radio.readExactly(7) != 7)
+        if (radio.read(7).size() != 7)
             break;
         latency.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
         t0 = Clock::now();
-        if (::write(radio.slave, kTx.data(), kTx.size()) != static_cast<ssize_t>(kTx.size()) || radio.readExactly(7) != 7)
+        if (::write(radio.slave, kTx.data(), kTx.size()) != static_cast<ssize_t>(kTx.size()) || radio.read(7).size() != 7)
             break;
         floorLatency.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
     }
@@ -143,7 +134,6 @@ int main(int, char* argv[])
     flooder.join();
     ::close(flood);
     ::close(probe);
-    stopProgram(program);
 
     std::printf("latency while another sender floods (%zu probes):\n", latency.size());
     printFigures("  host command -> frame at the pty", figures(latency));

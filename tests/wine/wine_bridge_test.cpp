@@ -12,54 +12,24 @@ using namespace torvak::test;
 
 namespace {
 
-QString prefix() { return QCoreApplication::applicationDirPath() + QStringLiteral("/wine-prefix"); }
-
-void underWine(QProcess& p, QStringList command)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("WINEPREFIX"), prefix());
-    env.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
-    env.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml="));
-    p.setProcessEnvironment(env);
-    p.start(command.takeFirst(), command);
-}
-
-int wine(const QStringList& command) // its exit code, -1 if it hung
-{
-    QProcess p;
-    underWine(p, command);
-    const bool ended = p.waitForFinished(120000);
-    p.kill();
-    return ended ? p.exitCode() : -1;
-}
-
-int host(const QStringList& args) { return wine(QStringList{"wine", bin("torvak-test-host.exe.so")} + args); }
-
-void stopWineServer()
-{
-    wine({"wineserver", "-k"});
-    wine({"wineserver", "-w"});
-}
-
 struct WineBridge : ::testing::Test {
     Sandbox sandbox;
     Radio radio{sandbox.path(QStringLiteral("radio"))};
+    WinePrefix wine{QCoreApplication::applicationDirPath() + QStringLiteral("/wine-prefix")};
     QProcess bridge;
     QByteArray said;
     WineBridge() { sandbox.writeSettings(devicesFor(sandbox)); }
     ~WineBridge() override
     {
-        stopWineServer();
+        wine.stop();
         bridge.waitForFinished(3000);
-        QDir(prefix()).removeRecursively();
     }
+    int host(const QStringList& args) const { return wine.run(QStringList{"wine", bin("torvak-test-host.exe.so")} + args); }
     bool bridgeSays(const char* text) { return QTest::qWaitFor([&] { bridge.waitForReadyRead(10); return (said += bridge.readAllStandardError()).contains(text); }, 30000); }
     void SetUp() override
     {
-        QDir(prefix()).removeRecursively();
-        ASSERT_EQ(wine({"wine", "reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/d", "null", "/f"}), 0);
-        stopWineServer(); // its desktop started with the default driver
-        underWine(bridge, {bin("torvak-wine-bridge")});
+        ASSERT_TRUE(wine.made);
+        wine.start(bridge, {bin("torvak-wine-bridge")});
         ASSERT_TRUE(bridgeSays("forwarding"));
     }
 };
@@ -96,7 +66,7 @@ TEST_F(WineBridge, HostMessagesKeyTheRadioInOrder)
     ASSERT_EQ(host({"post", "0,0"}), 0);
     EXPECT_EQ(radio.waitLines(expected.size() + 1).value(expected.size()), "RX") << "the bridge did not reconnect";
     QProcess second;
-    underWine(second, {bin("torvak-wine-bridge")});
+    wine.start(second, {bin("torvak-wine-bridge")});
     EXPECT_TRUE(second.waitForFinished(60000) && second.exitCode() != 0);
     EXPECT_TRUE(second.readAllStandardError().contains("already exists")) << "two bridges would forward twice";
 }
