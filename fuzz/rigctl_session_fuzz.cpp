@@ -2,6 +2,7 @@
 // Whatever a rigctl client sends, cut anywhere, with the radio answering
 // anything at any time: the session asks one question at a time, each a
 // well-formed CI-V frame, answers in whole lines, and outlives no reply.
+#include "check.h"
 #include "rigctl/rigctl_session.h"
 
 #include <cstdio>
@@ -12,14 +13,6 @@
 using namespace torvak;
 
 namespace {
-
-void check(bool holds, const char* what)
-{
-    if (!holds) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 struct Radio : RigctlRadio {
     const std::uint8_t* choices;

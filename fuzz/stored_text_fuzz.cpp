@@ -4,6 +4,7 @@
 // and the port keeps its settings when it refuses one; as a stored number,
 // readings stay in 16 bits rounded halves to even, and the port takes only
 // 1 to 16; as a device mapping, it names an absolute path or nothing.
+#include "check.h"
 #include "../tests/support/fakes.h"
 #include "port/device_map.h"
 #include "port/radio_port.h"
@@ -15,18 +16,6 @@
 #include <cstdlib>
 
 using namespace torvak;
-
-namespace {
-
-void check(bool holds, const char* what)
-{
-    if (!holds) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -285,10 +285,10 @@ void RadioLink::nextQuestion()
         CivReply::Kind failed = CivReply::Kind::NotOpen;
         if (open) {
             // A stalled line would carry it late, behind what waits already.
-            // On the line before it is handed over: the radio may answer at once.
             if (device_.bytesQueued() == 0) {
                 const int bytes = static_cast<int>(question.frame.size()) + 11; // the echo and the longest answer
                 view_.wakeAfter(RadioLinkView::Alarm::Question, torvak::answerDeadline(port_.lineSettings(), bytes));
+                // On the line before it is handed over: the radio may answer at once.
                 onLine_ = std::move(question);
                 if (port_.write(onLine_->frame)) {
                     pttAfterQuestion_ = 0;
