@@ -24,6 +24,7 @@ constexpr qint64 kMostUnread = 64 * 1024;
 struct RigctlServer::Client {
     QTcpSocket* socket = nullptr;
     std::unique_ptr<RigctlSession> session;
+    bool reading = false; // read() is taking its lines now
 };
 
 RigctlServer::RigctlServer(HostLink& link, RadioLink& radio, std::function<void(const std::string&)> tell,
@@ -86,10 +87,11 @@ void RigctlServer::accept(QTcpServer* server)
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         auto client = std::make_unique<Client>();
         client->socket = socket;
-        client->session = std::make_unique<RigctlSession>(id, *this, [this, id, socket](std::string_view text) {
+        client->session = std::make_unique<RigctlSession>(id, *this, [this, id, socket, c = client.get()](std::string_view text) {
             socket->write(text.data(), static_cast<qint64>(text.size()));
             // An answer that came later lets the client's next lines be read.
-            QMetaObject::invokeMethod(this, [this, id] { read(id); }, Qt::QueuedConnection);
+            if (!c->reading)
+                QMetaObject::invokeMethod(this, [this, id] { read(id); }, Qt::QueuedConnection);
         });
         connect(socket, &QTcpSocket::readyRead, this, [this, id] { read(id); });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, id] { read(id); });
@@ -105,17 +107,20 @@ void RigctlServer::read(std::uint64_t id)
     if (it == clients_.end())
         return;
     Client& client = *it->second;
+    client.reading = true;
     while (client.socket->bytesAvailable() > 0 && client.socket->bytesToWrite() < kMostUnread) {
         const std::size_t room = client.session->room();
         if (room == 0)
-            return;
+            break;
         const QByteArray bytes = client.socket->read(static_cast<qint64>(room));
         client.session->feed({bytes.constData(), static_cast<std::size_t>(bytes.size())});
         if (client.session->ended()) {
+            client.reading = false;
             client.socket->disconnectFromHost();
             return;
         }
     }
+    client.reading = false;
 }
 
 void RigctlServer::ended(std::uint64_t id)
