@@ -53,7 +53,8 @@ QStringList listening(qint64 pid)
 {
     QStringList inodes, found;
     for (const QFileInfo& fd : QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::System))
-        inodes << fd.symLinkTarget().section(u'[', 1).chopped(1);
+        if (const QString target = fd.symLinkTarget(); target.contains(u"socket:["))
+            inodes << target.section(u'[', 1).chopped(1);
     for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
         QFile f{QString::fromLatin1(table)};
         f.open(QIODevice::ReadOnly);
