@@ -130,8 +130,7 @@ int main(int argc, char* argv[])
         box->setParent(&form);
     QObject::connect(&shutdown, &torvak::ShutdownSignals::received, &form, &QWidget::close);
 
-    if (rigctlPort >= 0)
-        form.setRigctlPort(rigctlPort);
+    form.setRigctlPort(rigctlPort);
     if (form.load() == torvak::Form1::Start::AlreadyRunning) {
         messages->show("torvak-ptt is already running.");
         return 1;

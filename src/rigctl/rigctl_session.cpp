@@ -302,11 +302,6 @@ void RigctlSession::carryOut(std::string_view line)
              s.answer(c, a, rprt::kOk);
              s.ended_ = true;
          }},
-        {'Q', "quit", 0, {},
-         [](Session& s, const Command& c, const Args& a) {
-             s.answer(c, a, rprt::kOk);
-             s.ended_ = true;
-         }},
     };
     // Every Hamlib command this radio has no use for is one of these shapes.
     static const Command kUnavailable{0, "", 0, {}, nullptr};
@@ -337,6 +332,8 @@ void RigctlSession::carryOut(std::string_view line)
         args.insert(args.begin(), name.substr(1));
         name.resize(1);
     }
+    if (name == "Q") // rigctl's other quit
+        name = "q";
     const bool isLong = name.front() == '\\';
     const auto* command = std::find_if(std::begin(kCommands), std::end(kCommands), [&](const Command& c) {
         return isLong ? c.name == std::string_view(name).substr(1) : c.letter == name.front();

@@ -54,7 +54,8 @@ public:
     // A host command or a lamp click: write the frame, then show the state.
     void ptt(std::int32_t command, std::int32_t state);
 
-    // --rigctl-port: where rigctl clients connect this time, whatever the file says.
+    // --rigctl-port: where rigctl clients connect this time, whatever the
+    // file says; -1: as the file says.
     void setRigctlPort(int port) { rigctlPortGiven_ = port; }
 
 protected:

@@ -78,6 +78,7 @@ TEST_F(EndToEnd, CommandsKeyTheRadioAndSignalsCloseTheWindow)
                                              {{}, 2}, {{"up"}, 2}, {{"0"}, 2}, {{"0", "2147483648"}, 2}, {{"0x1", "1"}, 2}, {{"1", "1", "1"}, 2}})
             EXPECT_EQ(torvakfunc(args), exitCode) << qPrintable(args.join(u' '));
         EXPECT_EQ(next(3, 300), "TX RX") << "only tx and rx key the radio";
+        EXPECT_EQ(listening(ptt.process.processId()), QStringList{}) << "nothing listens on TCP without [Rigctl] Port";
         Program second(sandbox, {}, false);
         EXPECT_TRUE(second.process.waitForFinished(10000) && second.process.exitCode() == 1);
         EXPECT_TRUE(second.stderrText().contains("torvak-ptt is already running."));
@@ -214,7 +215,7 @@ TEST_F(EndToEnd, HamlibClientsShareTheRadio)
     {
         Program ptt(sandbox, {}, true, {"--rigctl-port", QString::number(port)});
         EXPECT_TRUE(ptt.says(qPrintable(QStringLiteral("port %1 is in use: is rigctld running?").arg(port))));
-        EXPECT_EQ(listening(ptt.process.processId()), QStringList{}) << "nothing listens when not asked";
+        EXPECT_EQ(listening(ptt.process.processId()), QStringList{}) << "a port taken: nothing listens, not on ::1 either";
         EXPECT_EQ(torvakfunc({"tx"}), 0);
         EXPECT_EQ(next(), "TX") << "the rest runs on";
     }
@@ -255,9 +256,9 @@ TEST_F(EndToEnd, HamlibClientsShareTheRadio)
     EXPECT_EQ(rigctl(port, {"T", "0"}), "");
     EXPECT_EQ(next(2), "TX RX");
 
-    // 16 clients at most; one floods and never reads, one sends a line too
-    // long: the others, and the host, are served. (What the flood costs in
-    // memory is not asserted here.)
+    // 16 clients at most; one floods and never reads: the others, and the
+    // host, are served. (What the flood costs in memory is not asserted here;
+    // a line too long is the unit test's.)
     std::vector<std::unique_ptr<QTcpSocket>> clients(17);
     for (auto& c : clients) {
         c = std::make_unique<QTcpSocket>();
@@ -266,15 +267,11 @@ TEST_F(EndToEnd, HamlibClientsShareTheRadio)
     }
     EXPECT_TRUE(clients.back()->waitForDisconnected(2000)) << "the 17th client is turned away";
     clients[0]->write(QByteArray("t\n").repeated(100000));
-    clients[1]->write(QByteArray(5000, 'x') + "\nt\n");
-    clients[2]->write("f\n");
-    const auto answer = [](QTcpSocket& c, int lines) {
-        QByteArray got;
-        (void)QTest::qWaitFor([&] { return c.waitForReadyRead(10), (got += c.readAll()).count('\n') >= lines; }, 3000);
-        return got;
-    };
-    EXPECT_EQ(answer(*clients[1], 2), "RPRT -1\n0\n");
-    EXPECT_EQ(answer(*clients[2], 1), "7074000\n") << "as set above";
+    for (int i = 0; i < 50 && clients[0]->bytesToWrite() > 0; ++i)
+        clients[0]->waitForBytesWritten(100);
+    clients[1]->write("f\n");
+    ASSERT_TRUE(clients[1]->waitForReadyRead(3000));
+    EXPECT_EQ(clients[1]->readAll(), "7074000\n") << "as set above";
     EXPECT_EQ(torvakfunc({"tx"}), 0);
     EXPECT_EQ(next(), "TX");
 }
