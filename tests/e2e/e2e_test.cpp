@@ -8,6 +8,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 using namespace torvak::test;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -44,8 +46,27 @@ QString rigctl(quint16 port, const QStringList& commands)
 {
     QProcess p;
     p.start(QStringLiteral("rigctl"), QStringList{"-m", "2", "-r", QStringLiteral("127.0.0.1:%1").arg(port)} + commands);
-    p.waitForFinished(10000);
-    return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()).trimmed() + (p.exitCode() ? " (failed)" : "");
+    const int code = exitCodeOf(p, 10000);
+    return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()).trimmed() + (code ? " (failed)" : "");
+}
+
+// A loopback port nobody listens on.
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
+}
+
+// n connected clients of the rigctl endpoint.
+std::vector<std::unique_ptr<QTcpSocket>> clients(int n, quint16 port)
+{
+    std::vector<std::unique_ptr<QTcpSocket>> all(n);
+    for (auto& c : all) {
+        c = std::make_unique<QTcpSocket>();
+        c->connectToHost(QHostAddress::LocalHost, port);
+        EXPECT_TRUE(c->waitForConnected(2000));
+    }
+    return all;
 }
 
 // The TCP addresses the process listens on, in /proc's hex ("0100007F:1234").
@@ -80,7 +101,7 @@ TEST_F(EndToEnd, CommandsKeyTheRadioAndSignalsCloseTheWindow)
         EXPECT_EQ(next(3, 300), "TX RX") << "only tx and rx key the radio";
         EXPECT_EQ(listening(ptt.process.processId()), QStringList{}) << "nothing listens on TCP without [Rigctl] Port";
         Program second(sandbox, {}, false);
-        EXPECT_TRUE(second.process.waitForFinished(10000) && second.process.exitCode() == 1);
+        EXPECT_EQ(exitCodeOf(second.process, 10000), 1);
         EXPECT_TRUE(second.stderrText().contains("torvak-ptt is already running."));
         EXPECT_EQ(torvakfunc({"close"}), 0);
         EXPECT_TRUE(ptt.endsWithZero());
@@ -91,15 +112,16 @@ TEST_F(EndToEnd, CommandsKeyTheRadioAndSignalsCloseTheWindow)
         EXPECT_EQ(next(), "TX");
         ::kill(static_cast<pid_t>(ptt.process.processId()), signal);
         EXPECT_TRUE(ptt.endsWithZero()) << signal;
-        EXPECT_TRUE(ptt.stderrText().contains("left keyed") && !QFile::exists(sandbox.socketPath())) << signal;
+        EXPECT_THAT(ptt.stderrText().toStdString(), HasSubstr("left keyed")) << signal;
+        EXPECT_FALSE(QFile::exists(sandbox.socketPath())) << signal;
         EXPECT_EQ(next(1, 300), "") << signal;
     }
     // Anything but its own and Qt's options is refused at once, before the
     // radio's port or the socket is touched; Qt's own keep working.
     for (const QStringList& args : {QStringList{"--no-such-option"}, {"--chek"}, {"stray"}, {"-style"}, {"-reverse=1"}}) {
         Program refused(sandbox, {}, false, args);
-        EXPECT_TRUE(refused.process.waitForFinished(5000) && refused.process.exitCode() == 2) << qPrintable(args.join(u' '));
-        EXPECT_TRUE(refused.stderrText().contains("usage: torvak-ptt")) << qPrintable(args.join(u' '));
+        EXPECT_EQ(exitCodeOf(refused.process), 2) << qPrintable(args.join(u' '));
+        EXPECT_THAT(refused.stderrText().toStdString(), HasSubstr("usage: torvak-ptt")) << qPrintable(args.join(u' '));
     }
     EXPECT_FALSE(QFile::exists(sandbox.socketPath()));
     EXPECT_EQ(next(1, 100), "") << "a refused command line touched the radio";
@@ -140,8 +162,8 @@ TEST_F(EndToEnd, CheckSaysWhatItFound)
     const auto check = [] {
         QProcess p;
         p.start(bin("torvak-ptt"), {"--check"});
-        p.waitForFinished(5000);
-        return std::pair{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput())};
+        const int code = exitCodeOf(p);
+        return std::pair{code, QString::fromUtf8(p.readAllStandardOutput())};
     };
     for (const auto& [fault, exitCode, says] : {std::tuple{"", 0, "answer: the radio answered: 14.074000 MHz"}, {"ng", 1, "answer: refused"},
                                                 {"no-answer", 1, "echo: seen\nanswer: none; is the radio on"}, {"other-address", 1, "answer: none"},
@@ -149,13 +171,15 @@ TEST_F(EndToEnd, CheckSaysWhatItFound)
         Radio radio(link, *fault ? QStringList{"--fault", fault} : QStringList{});
         const auto [code, out] = check();
         EXPECT_EQ(code, exitCode) << fault << qPrintable(out);
-        EXPECT_TRUE(out.contains(says) && out.contains("COM1 is " + link)) << fault << qPrintable(out);
+        EXPECT_THAT(out.toStdString(), HasSubstr(says)) << fault;
+        EXPECT_THAT(out.toStdString(), HasSubstr(("COM1 is " + link).toStdString())) << fault;
         EXPECT_EQ(radio.waitLines(1, 300), QStringList{"FE FE 04 E0 03 FD"}) << fault;
     }
     Radio radio(link);
     Program ptt(sandbox);
     const auto [code, out] = check();
-    EXPECT_TRUE(code == 1 && out.contains("leaves it alone")) << qPrintable(out);
+    EXPECT_EQ(code, 1);
+    EXPECT_THAT(out.toStdString(), HasSubstr("leaves it alone"));
     EXPECT_EQ(radio.waitLines(1, 300), QStringList{});
 }
 
@@ -201,7 +225,8 @@ TEST_F(EndToEnd, TheHostLinkHoldsUnderPressure)
     QProcess sim; // a file in the way of the simulated radio's link is left alone
     QFile(sandbox.path("notes")).open(QIODevice::WriteOnly);
     sim.start(bin("radio-sim"), {"--link", sandbox.path("notes")});
-    EXPECT_TRUE(sim.waitForFinished(3000) && sim.exitCode() == 1 && QFile::exists(sandbox.path("notes")));
+    EXPECT_EQ(exitCodeOf(sim, 3000), 1);
+    EXPECT_TRUE(QFile::exists(sandbox.path("notes")));
 }
 
 // Hamlib's client keys, tunes and reads through torvak-ptt; a client that
@@ -259,19 +284,14 @@ TEST_F(EndToEnd, HamlibClientsShareTheRadio)
     // 16 clients at most; one floods and never reads: the others, and the
     // host, are served. (What the flood costs in memory is not asserted here;
     // a line too long is the unit test's.)
-    std::vector<std::unique_ptr<QTcpSocket>> clients(17);
-    for (auto& c : clients) {
-        c = std::make_unique<QTcpSocket>();
-        c->connectToHost(QHostAddress::LocalHost, port);
-        ASSERT_TRUE(c->waitForConnected(2000));
-    }
-    EXPECT_TRUE(clients.back()->waitForDisconnected(2000)) << "the 17th client is turned away";
-    clients[0]->write(QByteArray("t\n").repeated(100000));
-    for (int i = 0; i < 50 && clients[0]->bytesToWrite() > 0; ++i)
-        clients[0]->waitForBytesWritten(100);
-    clients[1]->write("f\n");
-    ASSERT_TRUE(clients[1]->waitForReadyRead(3000));
-    EXPECT_EQ(clients[1]->readAll(), "7074000\n") << "as set above";
+    const auto many = clients(17, port);
+    EXPECT_TRUE(many.back()->waitForDisconnected(2000)) << "the 17th client is turned away";
+    many[0]->write(QByteArray("t\n").repeated(100000));
+    for (int i = 0; i < 50 && many[0]->bytesToWrite() > 0; ++i)
+        many[0]->waitForBytesWritten(100);
+    many[1]->write("f\n");
+    ASSERT_TRUE(many[1]->waitForReadyRead(3000));
+    EXPECT_EQ(many[1]->readAll(), "7074000\n") << "as set above";
     EXPECT_EQ(torvakfunc({"tx"}), 0);
     EXPECT_EQ(next(), "TX");
 }
@@ -281,28 +301,20 @@ TEST_F(EndToEnd, HamlibClientsShareTheRadio)
 // With no device at all, a transmit is refused, not answered RPRT 0.
 TEST_F(EndToEnd, HamlibClientsAreAnsweredWhenTheRadioIsNot)
 {
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-    const quint16 port = probe.serverPort();
-    probe.close();
+    const quint16 port = freePort();
     const QByteArray rigctl = "[Rigctl]\nPort=" + QByteArray::number(port) + "\n";
     Radio silent(sandbox.path(QStringLiteral("silent")), {"--fault", "silent"});
     sandbox.writeSettings("[Devices]\nCOM1=" + sandbox.path(QStringLiteral("silent")).toUtf8() + "\n" + rigctl);
     {
         Program ptt(sandbox);
         ASSERT_TRUE(ptt.says("rigctl clients connect to"));
-        std::vector<std::unique_ptr<QTcpSocket>> clients(16);
-        for (auto& c : clients) {
-            c = std::make_unique<QTcpSocket>();
-            c->connectToHost(QHostAddress::LocalHost, port);
-            ASSERT_TRUE(c->waitForConnected(2000));
-        }
-        for (auto& c : clients)
+        const auto reading = clients(16, port);
+        for (auto& c : reading)
             c->write("f\n");
         int answered = 0;
         (void)QTest::qWaitFor([&] {
             answered = 0;
-            for (auto& c : clients)
+            for (auto& c : reading)
                 answered += c->waitForReadyRead(1) || c->bytesAvailable() > 0 ? c->peek(64) == "RPRT -5\n" : 0;
             return answered == 16;
         }, 2000); // the radio's own deadline, one after another, would take 16 x 268 ms
@@ -311,10 +323,8 @@ TEST_F(EndToEnd, HamlibClientsAreAnsweredWhenTheRadioIsNot)
     sandbox.writeSettings("[Devices]\nCOM1=\n" + rigctl);
     Program ptt(sandbox);
     ASSERT_TRUE(ptt.says("rigctl clients connect to"));
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, port);
-    ASSERT_TRUE(client.waitForConnected(2000));
-    client.write("T 1\n");
-    EXPECT_TRUE(client.waitForReadyRead(2000));
-    EXPECT_EQ(client.readAll(), "RPRT -6\n") << "a transmit the port could not take";
+    const auto client = clients(1, port);
+    client[0]->write("T 1\n");
+    EXPECT_TRUE(client[0]->waitForReadyRead(2000));
+    EXPECT_EQ(client[0]->readAll(), "RPRT -6\n") << "a transmit the port could not take";
 }

@@ -131,7 +131,8 @@ TEST(HostLink, TheSocketPathAndRuntimeDirectoryTable)
         EXPECT_EQ(second.installHook().hook == Hook::AlreadyRunning, locked) << reason;
         if (hook == Hook::Installed) {
             ASSERT_EQ(::stat(path.constData(), &after), 0);
-            EXPECT_TRUE(S_ISSOCK(after.st_mode) && (after.st_mode & 077) == 0) << "the socket is the user's alone";
+            EXPECT_TRUE(S_ISSOCK(after.st_mode));
+            EXPECT_EQ(after.st_mode & 077, 0u) << "the socket is the user's alone";
             Received received(link);
             const int host = connectUnix(sandbox.socketPath());
             send(host, records({{0, 1}}));
@@ -141,7 +142,8 @@ TEST(HostLink, TheSocketPathAndRuntimeDirectoryTable)
             ::unlink(path.constData());
             QFile(QFile::decodeName(path)).open(QIODevice::WriteOnly);
             link.removeHook();
-            EXPECT_TRUE(::lstat(path.constData(), &after) == 0 && S_ISREG(after.st_mode));
+            ASSERT_EQ(::lstat(path.constData(), &after), 0);
+            EXPECT_TRUE(S_ISREG(after.st_mode));
         } else {
             EXPECT_EQ(::lstat(path.constData(), &after) == 0 && after.st_ino == before.st_ino, existed) << reason;
         }

@@ -7,6 +7,7 @@
 #include "support/fakes.h"
 #include "support/helpers.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -20,6 +21,7 @@
 
 using namespace torvak;
 using namespace torvak::test;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -148,20 +150,12 @@ TEST(SerialLine, OpenFailuresSayWhy)
     const std::string busy = radio.slavePath.toStdString();
     RadioPort holder(other);
     ASSERT_TRUE(holder.open(busy));
-    const auto noDescriptors = [] { // every descriptor taken, until the returned call gives them back
-        rlimit old {};
+    const auto noDescriptors = [] { // none to be had, until the returned call gives them back
+        rlimit old {}, none {};
         ::getrlimit(RLIMIT_NOFILE, &old);
-        rlimit low = old;
-        low.rlim_cur = 256;
-        ::setrlimit(RLIMIT_NOFILE, &low);
-        std::vector<int> taken;
-        for (int fd; taken.size() < 256 && (fd = ::open("/dev/null", O_RDONLY)) >= 0;)
-            taken.push_back(fd);
-        return [old, taken] {
-            for (const int fd : taken)
-                ::close(fd);
-            ::setrlimit(RLIMIT_NOFILE, &old);
-        };
+        none.rlim_max = old.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &none);
+        return [old] { ::setrlimit(RLIMIT_NOFILE, &old); };
     };
     Pty free;
     for (const auto& [path, reason] : {std::pair{std::string("/dev/does-not-exist-torvak"), "no such device"}, {busy, "busy"},
@@ -172,6 +166,7 @@ TEST(SerialLine, OpenFailuresSayWhy)
         const auto giveBack = std::string(reason) == "out of file descriptors" ? noDescriptors() : std::function<void()>([] {});
         const Status s = port.open(path);
         giveBack();
-        EXPECT_TRUE(s.reason().find(reason) != std::string::npos && !port.isOpen()) << path << ": " << s.reason();
+        EXPECT_THAT(s.reason(), HasSubstr(reason)) << path;
+        EXPECT_FALSE(port.isOpen()) << path;
     }
 }

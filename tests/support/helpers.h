@@ -169,6 +169,12 @@ inline std::string framesOf(const QByteArray& wire)
     return out;
 }
 
+// Its exit code once it ends, -1 if it crashed or is still running after timeoutMs.
+inline int exitCodeOf(QProcess& p, int timeoutMs = 5000)
+{
+    return p.waitForFinished(timeoutMs) && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
 inline QString bin(const char* name) { return QCoreApplication::applicationDirPath() + u'/' + QLatin1String(name); }
 
 // The simulated radio on a link: every line it prints after its device path.
@@ -228,17 +234,17 @@ struct Program {
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
     bool says(const char* text) { return QTest::qWaitFor([&] { return stderrText().contains(text); }, 3000); }
-    bool endsWithZero() { return process.waitForFinished(5000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0; }
+    bool endsWithZero() { return exitCodeOf(process) == 0; }
 };
 
 inline int torvakfunc(const QStringList& args, QString* err = nullptr) // its exit code, -1 if it hung
 {
     QProcess p;
     p.start(bin("torvakfunc"), args);
-    p.waitForFinished(5000);
+    const int code = exitCodeOf(p);
     if (err)
         *err = QString::fromUtf8(p.readAllStandardError());
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return code;
 }
 
 // CPU time a process has used, in seconds.

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <random>
 #include <sstream>
@@ -77,10 +78,7 @@ struct Rig : PttOutput {
     // once it reads what the kernel holds.
     std::optional<PttState> onWire(bool andKernel = false) const
     {
-        auto frames = framesIn(device.wire);
-        if (andKernel && device.hidden) {
-            frames = framesIn(device.pending);
-        }
+        auto frames = framesIn(andKernel && device.hidden ? device.pending : device.wire);
         std::erase_if(frames, [](const auto& f) { return f.first[0] == 'q'; });
         if (frames.empty())
             return std::nullopt;
@@ -96,18 +94,20 @@ struct Rig : PttOutput {
     // (an answer's deadline passes), "limit" (TransmitLimit's time is up),
     // "answers:done|refused|none|noise" and "echo:on|off" (the radio and the bus),
     // "choose:N", "edit:TEXT", "leave", where "{a,b}" happens while the
-    // sequence's message box is up; "com1=TEXT" maps COM1 and "limit=TEXT"
-    // sets [Safety] TransmitLimit before start-up.
+    // sequence's message box is up; "readonly" (the settings file); before
+    // start-up, "com1=TEXT" maps COM1, "limit=TEXT" and "settings=TEXT" store
+    // [Safety] TransmitLimit and [Com] Settings.
     void step(const std::string& text)
     {
         const std::size_t brace = std::min(text.find('{'), text.size()), colon = std::min(text.find(':'), brace);
         const std::string name = text.substr(0, colon), arg = text.substr(std::min(colon + 1, brace), brace - std::min(colon + 1, brace));
-        if (name.starts_with("com1=") || name.starts_with("limit="))
-            return void(store.values[name[0] == 'c' ? "Devices/COM1" : "Safety/TransmitLimit"] = name.substr(name.find('=') + 1));
+        if (const auto eq = name.find('='); eq != std::string::npos && !started) {
+            const std::map<std::string, std::string> keys{{"com1", "Devices/COM1"}, {"limit", "Safety/TransmitLimit"}, {"settings", "Com/Settings"}};
+            return void(store.values[keys.at(name.substr(0, eq))] = name.substr(eq + 1));
+        }
         if (!std::exchange(started, true))
             link.start();
         device.tag++;
-        std::int32_t command = 0, state = 0;
         const auto sequence = [&](const std::function<ResumeNext()>& run) {
             box.whileUp = [this, inner = text.substr(std::min(brace + 1, text.size()))] {
                 std::istringstream in(inner.substr(0, inner.size() - 1));
@@ -123,46 +123,43 @@ struct Rig : PttOutput {
             --sequences;
             box.whileUp = nullptr;
         };
-        if (name == "tx" || name == "rx")
-            ptt.ptt(kCommandPtt, name == "tx" ? kStateTransmit : kStateReceive);
+        using Alarm = RadioLinkView::Alarm;
+        const std::map<std::string, std::function<void()>> actions{
+            {"tx", [&] { ptt.ptt(kCommandPtt, kStateTransmit); }},
+            {"rx", [&] { ptt.ptt(kCommandPtt, kStateReceive); }},
+            {"click", [&] { ptt.lampClick(); }},
+            {"blue", [&] { view.colour = Rgb{0, 0, 255}; }},
+            {"stall", [&] { device.stalled = true; }},
+            {"deaf", [&] { device.deaf = true; }},
+            {"drain", [&] { device.drain(); }},
+            {"late", [&] { link.alarm(Alarm::Answer); }},
+            {"limit", [&] { link.alarm(Alarm::TransmitLimit); }},
+            {"qlate", [&] { link.alarm(Alarm::Question); }},
+            {"ask", [&] { // "ask:03" reads the frequency, "ask:05" sets it
+                 asked.push_back(link.ask(arg == "05" ? civQuestion(0x05, {0x00, 0x40, 0x07, 0x14, 0x00}) : civQuestion(0x03), arg == "03",
+                                          [this, arg](const CivReply& r) { replies += (replies.empty() ? "" : " ") + arg + reply(r); }));
+             }},
+            {"cancel", [&] { link.cancel(asked.at(std::stoul(arg))); }},
+            {"answers", [&] {
+                 using enum FakeDevice::Answers;
+                 device.answers = arg == "done" ? Done : arg == "refused" ? Refused : arg == "none" ? None : Noise;
+             }},
+            {"echo", [&] { device.echoes = arg == "on"; }},
+            {"unplug", [&] { device.unplug(arg.empty() ? deviceFor(store, link.portNumber()).value : "/dev/radio" + arg); }},
+            {"plug", [&] { watch.plugged(device, "/dev/radio1"), watch.plugged(device, "/dev/radio3"); }},
+            {"short", [&] { device.descriptorsShort = true, link.descriptorsFreed(); }},
+            {"freed", [&] { device.descriptorsShort = false, link.descriptorsFreed(); }},
+            {"readonly", [&] { store.writable = false; }},
+            {"close", [&] { closeWindow(); }},
+            {"choose", [&] { sequence([&] { return choosePort(panel, std::stoi(arg)); }); }},
+            {"edit", [&] { sequence([&] { return editSettings(panel, arg); }); }},
+            {"leave", [&] { sequence([&] { return leaveSettingsBox(panel); }); }},
+        };
+        std::int32_t command = 0, state = 0;
+        if (const auto action = actions.find(name); action != actions.end())
+            action->second();
         else if (std::sscanf(name.c_str(), "%d,%d", &command, &state) == 2)
             ptt.ptt(command, state);
-        else if (name == "click")
-            ptt.lampClick();
-        else if (name == "blue")
-            view.colour = Rgb{0, 0, 255};
-        else if (name == "stall" || name == "deaf")
-            (name == "stall" ? device.stalled : device.deaf) = true;
-        else if (name == "drain")
-            device.drain();
-        else if (name == "late" || name == "limit" || name == "qlate")
-            link.alarm(name == "late" ? RadioLinkView::Alarm::Answer
-                       : name == "limit" ? RadioLinkView::Alarm::TransmitLimit : RadioLinkView::Alarm::Question);
-        else if (name == "ask") // "ask:03" reads the frequency, "ask:05" sets it
-            asked.push_back(link.ask(arg == "05" ? civQuestion(0x05, {0x00, 0x40, 0x07, 0x14, 0x00}) : civQuestion(0x03),
-                                     arg == "03", [this, arg](const CivReply& r) { replies += (replies.empty() ? "" : " ") + arg + reply(r); }));
-        else if (name == "cancel")
-            link.cancel(asked.at(std::stoul(arg)));
-        else if (name == "answers")
-            device.answers = arg == "done" ? FakeDevice::Answers::Done : arg == "refused" ? FakeDevice::Answers::Refused
-                : arg == "none" ? FakeDevice::Answers::None : FakeDevice::Answers::Noise;
-        else if (name == "echo")
-            device.echoes = arg == "on";
-        else if (name == "unplug")
-            device.unplug(arg.empty() ? deviceFor(store, link.portNumber()).value : "/dev/radio" + arg);
-        else if (name == "plug")
-            for (const char* p : {"/dev/radio1", "/dev/radio3"})
-                watch.plugged(device, p);
-        else if (name == "short" || name == "freed")
-            device.descriptorsShort = name == "short", link.descriptorsFreed();
-        else if (name == "close")
-            closeWindow();
-        else if (name == "choose")
-            sequence([&] { return choosePort(panel, std::stoi(arg)); });
-        else if (name == "edit")
-            sequence([&] { return editSettings(panel, arg); });
-        else if (name == "leave")
-            sequence([&] { return leaveSettingsBox(panel); });
         else
             ADD_FAILURE() << "no such step: " << text;
         check(text);
@@ -298,6 +295,39 @@ TEST(RadioLink, TheNamedRows)
         EXPECT_EQ(rig.view.colour, lamp) << steps;
         EXPECT_EQ(rig.link.receiveWaiting(), waiting) << steps;
         EXPECT_TRUE(rig.told(says) || rig.view.fault.find(says) != std::string::npos) << steps << ": the ring says " << rig.view.fault;
+    }
+}
+
+// Each port sequence from an open COM1: what the line saw, what was stored
+// and shown, and how the port ends.
+TEST(RadioLink, TheSequences)
+{
+    using Strings = std::vector<std::string>;
+    const std::tuple<const char*, const char*, Strings, Strings, bool, const char*> rows[] = {
+        // steps, the line after start-up, writes, boxes, open after, settings after
+        {"choose:2", "close, open /dev/radio3", {"Com/ComPort=3"}, {}, true, "9600,n,8,1"},
+        {"unplug:3 choose:2", "close, open /dev/radio3, open /dev/radio3", {"Com/ComPort=3"}, {"Com port error"}, false, "9600,n,8,1"},
+        {"choose:1", "close", {"Com/ComPort=2"}, {"Com port error"}, false, "9600,n,8,1"},
+        {"choose:-1", "close, open /dev/radio1", {"Com/ComPort=1"}, {"Com port error"}, true, "9600,n,8,1"},
+        {"readonly choose:0", "close, open /dev/radio1", {}, {"Com port error"}, true, "9600,n,8,1"},
+        {"edit:4800,e,7,2", "close, open /dev/radio1", {"Com/Settings=4800,e,7,2"}, {}, true, "4800,e,7,2"},
+        {"edit:48x", "close, open /dev/radio1", {"Com/Settings=48x"}, {}, true, "9600,n,8,1"},
+        {"settings=48x leave", "close, open /dev/radio1", {}, {"Invalid comport settings"}, true, "9600,n,8,1"},
+        {"settings=4800,n,8,1 leave", "close, open /dev/radio1", {}, {}, true, "4800,n,8,1"},
+        {"unplug:1 leave", "lost, open /dev/radio1, open /dev/radio1, open /dev/radio1", {}, {}, false, "9600,n,8,1"},
+    };
+    for (const auto& [steps, line, writes, shown, open, settings] : rows) {
+        Rig rig;
+        rig.run(steps);
+        std::string log;
+        for (std::size_t i = 1; i < rig.device.log.size(); ++i)
+            log += (log.empty() ? "" : ", ") + rig.device.log[i];
+        EXPECT_EQ(rig.device.log.at(0), "open /dev/radio1") << steps;
+        EXPECT_EQ(log, line) << steps;
+        EXPECT_EQ(rig.store.writes, writes) << steps;
+        EXPECT_EQ(rig.box.shown, shown) << steps;
+        EXPECT_EQ(rig.link.isOpen(), open) << steps;
+        EXPECT_EQ(rig.link.settings(), settings) << steps;
     }
 }
 
