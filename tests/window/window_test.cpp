@@ -122,11 +122,11 @@ TEST_F(Window, LampAndHostKeyTheRadioAndAFailedFrameLeavesTheLamp)
     EXPECT_EQ(heard(), "T");
     EXPECT_EQ(lamp()->accessibleDescription(), QStringLiteral("Transmit"));
     EXPECT_EQ(iconColour(), QColor(255, 0, 0)) << "a minimized window shows it is transmitting";
-    QTest::mouseClick(child("Label3"), Qt::RightButton, {}, QPoint(5, 5));
-    QTest::mousePress(child("Label3"), Qt::LeftButton, {}, QPoint(5, 5));
-    QTest::mouseRelease(child("Label3"), Qt::LeftButton, {}, QPoint(-5, 5));
-    QTest::mousePress(child("Label3"), Qt::LeftButton, {}, QPoint(5, 5));
-    QTest::mouseRelease(child("Label3"), Qt::RightButton, {}, QPoint(5, 5));
+    for (const auto& [press, release, at] : {std::tuple{Qt::RightButton, Qt::RightButton, 5}, {Qt::RightButton, Qt::LeftButton, 5},
+                                              {Qt::LeftButton, Qt::LeftButton, -5}, {Qt::LeftButton, Qt::RightButton, 5}}) {
+        QTest::mousePress(child("Label3"), press, {}, QPoint(5, 5));
+        QTest::mouseRelease(child("Label3"), release, {}, QPoint(at, 5));
+    }
     EXPECT_EQ(heard({}, 1, 200), "") << "a right click, a release outside, or a release of the other button";
     for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
         QMouseEvent event(type, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, {});
