@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
 
 namespace torvak::bench {
 
@@ -17,6 +20,17 @@ void printFigures(const char* label, const Figures& f)
 {
     std::printf("%-34s min %8.1f  median %8.1f  p99 %8.1f  max %8.1f  (us)\n", label, f.min, f.median,
                 f.p99, f.max);
+}
+
+long statusField(const std::string& file, const char* field)
+{
+    std::ifstream in(file);
+    std::string line;
+    const std::string prefix = std::string(field) + ":";
+    while (std::getline(in, line))
+        if (line.rfind(prefix, 0) == 0)
+            return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
+    return 0;
 }
 
 } // namespace torvak::bench

@@ -34,4 +34,7 @@ struct Figures {
 Figures figures(std::vector<double> samples);
 void printFigures(const char* label, const Figures& f);
 
+// A number from a /proc status file ("VmRSS" in KiB, say), 0 if absent.
+long statusField(const std::string& file, const char* field);
+
 } // namespace torvak::bench

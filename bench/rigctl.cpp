@@ -4,6 +4,7 @@
 // radio (-m 3051, Ten-Tec Omni VI Plus, the same frames), and the host
 // record path beside them, interleaved in one run. Each radio is a pty whose
 // far end echoes every frame and answers it, as a CI-V bus and radio do.
+// Then what a client that floods \dump_state and never reads costs in memory.
 #include "bench_support.h"
 #include "core/ptt_frame.h"
 
@@ -170,11 +171,42 @@ int main(int argc, char* argv[])
             record.push_back(std::chrono::duration<double, std::micro>(*r - t0).count());
         }
     }
-    ::close(ourClient);
     ::close(theirClient);
     ::close(host);
     rigctld.terminate();
     rigctld.waitForFinished();
+
+    // A client that asks for \dump_state over and over and never reads: what
+    // the endpoint holds for it must stay bounded, so it stops reading such a
+    // client once the kernel's buffers and its own backlog are full.
+    const std::string once = "\\dump_state\n";
+    if (::send(ourClient, once.data(), once.size(), 0) != static_cast<ssize_t>(once.size()))
+        return 1;
+    std::size_t answer = 0;
+    for (std::string got; !got.ends_with("done\n");) {
+        char buf[4096];
+        const ssize_t n = ::recv(ourClient, buf, sizeof buf, 0);
+        if (n <= 0)
+            return 1;
+        got.append(buf, n);
+        answer = got.size();
+    }
+    ::close(ourClient);
+    const std::string flood = [&] { std::string f; for (int i = 0; i < 100000; ++i) f += once; return f; }();
+    const std::string rss = "/proc/" + std::to_string(program.process.processId()) + "/status";
+    const long before = statusField(rss, "VmRSS");
+    const int greedy = connectTcp(ourPort);
+    std::size_t taken = 0;
+    for (const auto end = Clock::now() + std::chrono::seconds(3); taken < flood.size() && Clock::now() < end;) {
+        const ssize_t n = ::send(greedy, flood.data() + taken, flood.size() - taken, MSG_DONTWAIT);
+        if (n > 0)
+            taken += static_cast<std::size_t>(n);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long after = statusField(rss, "VmRSS");
+    ::close(greedy);
 
     std::printf("%d alternating T 1 / T 0, interleaved; microseconds from send to the frame at the radio\n", kRounds);
     const Figures e = figures(endpoint), h = figures(hamlib), r = figures(record);
@@ -183,5 +215,8 @@ int main(int argc, char* argv[])
     printFigures("torvak-ptt host record", r);
     std::printf("rigctld over the endpoint: median %.1fx (goal >= 5x)\n", h.median / e.median);
     std::printf("endpoint over the host record: median %.2fx (goal <= 2x)\n", e.median / r.median);
+    std::printf("a client that sends \\dump_state %zu times (%.1f MB of answers) and never reads: %zu of its %zu bytes sent, "
+                "torvak-ptt's resident memory grew %ld KiB (goal < 1024)\n",
+                flood.size() / once.size(), double(flood.size() / once.size() * answer) / 1e6, taken, flood.size(), after - before);
     return 0;
 }

@@ -52,17 +52,6 @@ pid_t launch(const std::string& program, const char* arg)
     return pid;
 }
 
-long statusField(const std::string& file, const char* field)
-{
-    std::ifstream in(file);
-    std::string line;
-    const std::string prefix = std::string(field) + ":";
-    while (std::getline(in, line))
-        if (line.rfind(prefix, 0) == 0)
-            return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
-    return 0;
-}
-
 // Context switches of every thread: each one is a wake-up.
 long wakeups(pid_t pid)
 {
