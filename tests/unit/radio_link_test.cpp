@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <cstdio>
+#include <map>
 #include <random>
 #include <sstream>
 
