@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "check.h"
 
+#include "core/civ_question.h"
 #include "core/civ_reader.h"
 #include "platform/host_link.h"
 #include "platform/qt_serial_device.h"
@@ -16,6 +17,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -122,10 +124,11 @@ int checkRadio()
         });
     };
     // Read the frequency: harmless, and answered by every CI-V radio.
-    static constexpr std::uint8_t kReadFrequency[] = {0xFE, 0xFE, 0x04, 0xE0, 0x03, 0xFD};
+    const std::vector<std::uint8_t> question = civQuestion(0x03);
     say("asked the radio its frequency (FE FE 04 E0 03 FD)");
-    const Status written = serial.write(kReadFrequency);
-    QTimer::singleShot(answerDeadline(settings, 6 + 11), &loop, &QEventLoop::quit);
+    const Status written = serial.write(question);
+    // The echo and the longest answer.
+    QTimer::singleShot(answerDeadline(settings, static_cast<int>(question.size()) + 11), &loop, &QEventLoop::quit);
     if (written)
         loop.exec();
     serial.close();
