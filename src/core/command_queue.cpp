@@ -5,27 +5,7 @@ namespace torvak {
 
 void CommandQueue::feed(std::uint64_t connection, std::span<const std::uint8_t> bytes)
 {
-    readers_[connection].feed(bytes, [this](const HostCommand& c) { queue_.emplace_back(c, 0); });
-}
-
-std::size_t CommandQueue::room() const
-{
-    return queue_.size() >= capacity_ ? 0 : (capacity_ - queue_.size()) * kRecordSize;
-}
-
-void CommandQueue::push(const HostCommand& command, std::uint64_t tag)
-{
-    queue_.emplace_back(command, tag);
-}
-
-std::optional<HostCommand> CommandQueue::next()
-{
-    if (queue_.empty())
-        return std::nullopt;
-    const auto [command, tag] = queue_.front();
-    queue_.pop_front();
-    lastTag_ = tag;
-    return command;
+    readers_[connection].feed(bytes, [this](const HostCommand& c) { queue_.emplace_back(c); });
 }
 
 std::size_t CommandQueue::close(std::uint64_t connection)
@@ -36,6 +16,26 @@ std::size_t CommandQueue::close(std::uint64_t connection)
     const std::size_t left = it->second.pendingBytes();
     readers_.erase(it);
     return left;
+}
+
+void CommandQueue::submit(Action action)
+{
+    if (catchUp_)
+        catchUp_();
+    queue_.emplace_back(std::move(action));
+}
+
+bool CommandQueue::carryOutNext()
+{
+    if (queue_.empty())
+        return false;
+    auto command = std::move(queue_.front());
+    queue_.pop_front();
+    if (const auto* record = std::get_if<HostCommand>(&command))
+        record_(*record);
+    else if (const auto& action = std::get<Action>(command))
+        action();
+    return true;
 }
 
 } // namespace torvak

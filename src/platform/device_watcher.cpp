@@ -14,20 +14,40 @@ DeviceWatcher::DeviceWatcher(QObject* parent)
 
 void DeviceWatcher::watch(const std::string& devicePath)
 {
-    stop();
     const QString path = QString::fromStdString(devicePath);
-    if (!QDir::isAbsolutePath(path))
+    if (!QDir::isAbsolutePath(path)) {
+        stop();
         return;
+    }
     device_ = path;
+    // The folder stays watched while it is the nearest: no moment in which a
+    // link renamed into place (as udev makes /dev/serial/by-id) goes unseen.
+    const QString folder = nearestFolder();
+    const QStringList watched = folders_.directories();
+    if (watched == QStringList{folder})
+        return;
+    folders_.addPath(folder);
+    for (const QString& old : watched)
+        if (old != folder)
+            folders_.removePath(old);
+    if (armed)
+        armed();
+    // What changed before the watch was armed is seen by looking once, on the
+    // next turn: whoever asked for the watch is not in the middle of it then.
+    QMetaObject::invokeMethod(this, &DeviceWatcher::folderChanged, Qt::QueuedConnection);
+}
+
+QString DeviceWatcher::nearestFolder() const
+{
     // Up to the nearest folder that exists; the root always does.
-    QString folder = QFileInfo(path).absolutePath();
+    QString folder = QFileInfo(device_).absolutePath();
     while (!QFileInfo(folder).isDir()) {
         const QString parent = QFileInfo(folder).absolutePath();
         if (parent == folder)
-            return;
+            break;
         folder = parent;
     }
-    folders_.addPath(folder);
+    return folder;
 }
 
 void DeviceWatcher::stop()
@@ -41,14 +61,13 @@ void DeviceWatcher::folderChanged()
 {
     if (device_.isEmpty())
         return;
-    const QString device = device_;
-    if (QFileInfo::exists(device)) {
+    if (QFileInfo::exists(device_)) {
         if (appeared)
             appeared();
         return;
     }
     // A folder on the way may have appeared or gone: watch the nearest again.
-    watch(device.toStdString());
+    watch(device_.toStdString());
 }
 
 } // namespace torvak

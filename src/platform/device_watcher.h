@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 namespace torvak {
 
 // Says when a device shows up at its path, by watching the folder it lives in
@@ -22,8 +24,12 @@ public:
     void watch(const std::string& devicePath) override;
     void stop() override;
 
+    // For tests: runs just after the watch is armed, before the first look.
+    std::function<void()> armed;
+
 private:
     void folderChanged();
+    QString nearestFolder() const;
 
     QFileSystemWatcher folders_;
     QString device_;

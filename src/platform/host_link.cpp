@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileSystemWatcher>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 
 #include <array>
 #include <cerrno>
@@ -19,6 +20,7 @@
 #include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -54,9 +56,6 @@ QString lockPathIn(const QString& runtimeDirectory)
 {
     return QDir(runtimeDirectory).filePath(QString::fromLatin1(HostLink::kMessageName) + QStringLiteral(".lock"));
 }
-
-// What one read from a host takes at most: 128 records.
-constexpr std::size_t kReadChunk = 1024;
 
 const char* kindOf(mode_t mode)
 {
@@ -112,10 +111,26 @@ Checked<QString> HostLink::findSocketPath()
     return Checked<QString>::of(path);
 }
 
-bool HostLink::instanceRunning()
+Checked<QString> HostLink::lockDirectory()
 {
     struct stat st {};
-    const Checked<QString> dir = runtimeDirectory(st);
+    if (Checked<QString> dir = runtimeDirectory(st); dir.status)
+        return dir;
+    // No runtime directory of the user's: still one instance, locked in a
+    // folder of the user's own that nobody else can reach.
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/torvak-ptt");
+    const QByteArray native = QFile::encodeName(dir);
+    QDir().mkpath(dir);
+    if (::lstat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()
+        || ((st.st_mode & 077) != 0 && ::chmod(native.constData(), 0700) != 0))
+        return Checked<QString>::failed("no private folder for the one-instance lock: " + dir.toStdString()
+                                        + " is not a folder of the user's own");
+    return Checked<QString>::of(dir);
+}
+
+bool HostLink::instanceRunning()
+{
+    const Checked<QString> dir = lockDirectory();
     if (!dir.status)
         return false;
     const QByteArray path = QFile::encodeName(lockPathIn(dir.value));
@@ -163,15 +178,18 @@ HostLink::Installed HostLink::takeLock(const QString& path)
 
 HostLink::Installed HostLink::installHook()
 {
-    // One instance owns socket and port: whoever holds the lock.
+    // One instance owns socket and port: whoever holds the lock, wherever
+    // the runtime directory stands.
     struct stat st {};
-    const Checked<QString> dir = runtimeDirectory(st);
-    if (!dir.status)
-        return {Hook::Failed, dir.status.reason()};
     if (lock_ < 0) {
-        const QString lockPath = lockPathIn(dir.value);
-        if (Installed locked = takeLock(lockPath); locked.hook != Hook::Installed)
+        const Checked<QString> dir = lockDirectory();
+        if (!dir.status)
+            return {Hook::Failed, dir.status.reason()};
+        if (Installed locked = takeLock(lockPathIn(dir.value)); locked.hook != Hook::Installed)
             return locked;
+        lockPath_ = lockPathIn(dir.value);
+        if (const Checked<QString> runtime = runtimeDirectory(st); !runtime.status)
+            report(runtime.status.reason() + ": the one-instance lock is " + lockPath_.toStdString());
     }
 
     const Checked<QString> path = findSocketPath();
@@ -308,42 +326,53 @@ void HostLink::acceptConnections()
 
 void HostLink::readReady()
 {
-    // Records a host handed over before another's are carried out first:
-    // epoll hands the connections over in the order their bytes came, and one
-    // the read-ahead bound cut short stays ahead of any that came later. Each
-    // is read until it has nothing more.
+    // The next round waits until this one is carried out: a host that never
+    // stops writing holds another back by what it held at one round at most.
+    if (queue_.size() > 0) {
+        setReading(false);
+        return;
+    }
+    readRound();
+}
+
+void HostLink::readRound()
+{
+    // Every readable connection, in the order their bytes came (as epoll hands
+    // them over), gives what it held when the round began, and no more.
+    if (ready_ < 0)
+        return;
     std::array<epoll_event, 64> ready {};
     const int n = ::epoll_wait(ready_, ready.data(), static_cast<int>(ready.size()), 0);
     for (int i = 0; i < n; ++i) {
         const auto it = connections_.find(ready[static_cast<std::size_t>(i)].data.u64);
-        if (it != connections_.end() && !it->second->dropped && !readAll(it->first))
-            return;
+        if (it != connections_.end() && !it->second->dropped)
+            readHeld(it->first);
     }
 }
 
-bool HostLink::readAll(std::uint64_t id)
+void HostLink::readHeld(std::uint64_t id)
 {
     const int fd = connections_.at(id)->fd;
-    std::array<std::uint8_t, kReadChunk> bytes {};
-    while (true) {
-        // Past the queue's capacity the senders wait in their sockets.
-        const std::size_t room = queue_.room();
-        if (room == 0) {
-            setReading(false);
-            return false;
-        }
-        const ssize_t n = ::read(fd, bytes.data(), std::min(room, bytes.size()));
+    int held = 0;
+    if (::ioctl(fd, FIONREAD, &held) != 0)
+        held = 0;
+    std::array<std::uint8_t, 16384> bytes {};
+    // Readable with nothing held: the host left (the read says 0) or failed.
+    std::size_t left = held > 0 ? static_cast<std::size_t>(held) : 1;
+    while (left > 0) {
+        const ssize_t n = ::read(fd, bytes.data(), std::min(left, bytes.size()));
         if (n > 0) {
             queue_.feed(id, {bytes.data(), static_cast<std::size_t>(n)});
-            scheduleNext();
+            left -= std::min(left, static_cast<std::size_t>(n));
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
         if (n == 0 || errno != EAGAIN)
             closeConnection(id);
-        return true;
+        break;
     }
+    scheduleNext();
 }
 
 void HostLink::closeConnection(std::uint64_t id)
@@ -372,22 +401,17 @@ void HostLink::scheduleNext()
 void HostLink::carryOutNext()
 {
     scheduled_ = false;
-    const auto command = queue_.next();
-    if (!command)
+    if (!queue_.carryOutNext())
         return;
     scheduleNext();
-    if (arriving_ && !arriving_->isEnabled() && queue_.room() >= kReadChunk)
+    // This round is carried out: the next may begin.
+    if (queue_.size() == 0)
         setReading(true);
-    const auto carriedOut = carriedOut_.extract(queue_.lastTag());
-    emit hostCommand(command->command, command->state);
-    if (!carriedOut.empty() && carriedOut.mapped())
-        carriedOut.mapped()();
 }
 
-void HostLink::submit(const HostCommand& command, std::function<void()> carriedOut)
+void HostLink::submit(std::function<void()> carryOut)
 {
-    carriedOut_.emplace(++submitted_, std::move(carriedOut));
-    queue_.push(command, submitted_);
+    queue_.submit(std::move(carryOut));
     scheduleNext();
 }
 

@@ -27,7 +27,10 @@ namespace torvak {
 // says where the socket is, installHook takes the instance lock and listens.
 // Records from all connections go through one queue in the order they were
 // read, one per turn of the event loop, so the radio port sends each frame
-// between records.
+// between records. Reading is fair: a round takes from every readable
+// connection what it held when the round began, and the next round waits
+// until this one is carried out, so a host that floods holds another back by
+// one socket buffer at most.
 class HostLink : public QObject {
     Q_OBJECT
 public:
@@ -49,6 +52,9 @@ public:
     static Checked<QString> findSocketPath();
     // Whether a torvak-ptt holds the lock now (it is let go at once).
     static bool instanceRunning();
+    // Where the one-instance lock lives: the runtime directory, or where that
+    // is unset or unfit, a private folder of the user's cache.
+    static Checked<QString> lockDirectory();
 
     // Takes the one-instance lock, then listens, replacing a socket left by
     // an instance that died. Anything else at the socket's path is left alone.
@@ -68,9 +74,11 @@ public:
     // second instance takes the port meanwhile.
     void removeHook();
 
-    // A PTT command from another way in (a rigctl client) joins the hosts'
-    // records in their one queue; carriedOut runs just after its hostCommand.
-    void submit(const HostCommand& command, std::function<void()> carriedOut);
+    // A command from another source (a rigctl client, the lamp, the transmit
+    // limit) joins the hosts' records in their one order, after every record
+    // the hosts had handed to the kernel before it.
+    void submit(std::function<void()> carryOut);
+    QString lockPath() const { return lockPath_; }
 
 signals:
     // One command to carry out: a host's record, or one submitted.
@@ -87,14 +95,15 @@ private:
     Installed takeLock(const QString& path);
     void acceptConnections();
     void readReady();
-    bool readAll(std::uint64_t id);
+    void readRound();
+    void readHeld(std::uint64_t id);
     void closeConnection(std::uint64_t id);
     void dropLater(std::uint64_t id);
     void setReading(bool on);
     void scheduleNext();
     void carryOutNext();
 
-    QString path_;
+    QString path_, lockPath_;
     int lock_ = -1;
     int listener_ = -1;
     dev_t socketDevice_ = 0;
@@ -107,11 +116,9 @@ private:
     // By the number the epoll set knows each by.
     std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
     std::uint64_t accepted_ = 0;
-    // Few records read ahead: a host behind a flood waits for no more than these.
-    CommandQueue queue_{256};
+    CommandQueue queue_{[this] { readRound(); },
+                        [this](const HostCommand& c) { emit hostCommand(c.command, c.state); }};
     bool scheduled_ = false;
-    std::map<std::uint64_t, std::function<void()>> carriedOut_; // by the tag submit gave
-    std::uint64_t submitted_ = 0;
     bool toldOutOfDescriptors_ = false;
 };
 

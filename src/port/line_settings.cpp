@@ -16,15 +16,6 @@ constexpr std::array kStandardRates{110,    134,    150,    200,    300,    600,
                                     1800,   2400,   4800,   9600,   19200,  38400,  57600,
                                     115200, 230400, 460800, 500000, 576000, 921600};
 
-std::optional<int> wholeNumber(std::string_view s)
-{
-    int value = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size())
-        return std::nullopt;
-    return value;
-}
-
 std::optional<Parity> parityLetter(std::string_view s)
 {
     if (s.size() != 1)
@@ -57,10 +48,10 @@ std::optional<LineSettings> parseLineSettings(std::string_view text)
     if (count != fields.size())
         return std::nullopt;
 
-    const auto baud = wholeNumber(fields[0]);
+    const auto baud = wholeNumber<int>(fields[0]);
     const auto parity = parityLetter(fields[1]);
-    const auto dataBits = wholeNumber(fields[2]);
-    const auto stopBits = wholeNumber(fields[3]);
+    const auto dataBits = wholeNumber<int>(fields[2]);
+    const auto stopBits = wholeNumber<int>(fields[3]);
     if (!baud || std::find(kStandardRates.begin(), kStandardRates.end(), *baud) == kStandardRates.end())
         return std::nullopt;
     if (!parity || !dataBits || *dataBits < 5 || *dataBits > 8)

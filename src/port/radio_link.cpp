@@ -64,8 +64,10 @@ void RadioLink::start()
 {
     started_ = true;
     const Checked<int> limit = options::transmitLimit(store_);
-    if (!limit.status)
-        view_.tell(limit.status.reason() + "; transmits have no limit");
+    if (!limit.status) {
+        view_.tell(limit.status.reason());
+        limitProblem_ = "The " + limit.status.reason();
+    }
     transmitLimit_ = limit.value;
     keepOpen();
 }
@@ -119,6 +121,11 @@ void RadioLink::sendPtt(PttState state)
     receiveWaiting_ = false;
     const Status written = write(state);
     if (written) {
+        // One line when frames go out again, not one per frame meanwhile.
+        if (notSent_ > 0)
+            view_.tell("frames go out again; " + std::to_string(notSent_) + " were not sent meanwhile");
+        notSent_ = 0;
+        notSentWhy_.clear();
         lastProblem_.clear();
         // A transmit after a receive starts the period the limit counts.
         if (!receive && shown_ != PttState::Transmit && transmitLimit_ > 0)
@@ -129,7 +136,9 @@ void RadioLink::sendPtt(PttState state)
         const std::string why = written.reason()
             + (receiveWaiting_ ? "; the receive goes out as soon as the port can take it"
                                : receive ? "" : "; the transmit was dropped");
-        view_.tell("frame not sent: " + why);
+        ++notSent_;
+        if (std::exchange(notSentWhy_, written.reason()) != written.reason())
+            view_.tell("frame not sent: " + why);
         lastProblem_ = "Last command not sent: " + why;
     }
     publish();
@@ -313,9 +322,19 @@ void RadioLink::questionAnswered(CivReply reply)
     nextQuestion();
 }
 
+void RadioLink::onAnswer(std::function<void(Answer)> answered)
+{
+    if (asking_)
+        answerWaiters_.push_back(std::move(answered));
+    else
+        answered(answer_);
+}
+
 void RadioLink::answered(Answer answer)
 {
     asking_ = false;
+    for (auto& waiter : std::exchange(answerWaiters_, {}))
+        waiter(answer);
     nextQuestion();
     if (std::exchange(answer_, answer) == answer)
         return;
@@ -420,7 +439,7 @@ void RadioLink::publish()
     if (wentAway_)
         port = "The radio port went away (the device hung up or was removed)" + (port.empty() ? "" : ": " + port);
     std::string fault;
-    for (const std::string* part : {&port, &settingsProblem_, &lineProblem_, &lastProblem_, &answerProblem_})
+    for (const std::string* part : {&port, &settingsProblem_, &limitProblem_, &lineProblem_, &lastProblem_, &answerProblem_})
         if (!part->empty())
             fault += (fault.empty() ? "" : "\n") + *part;
     if (fault == fault_)

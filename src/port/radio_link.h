@@ -110,6 +110,12 @@ public:
 
     bool receiveWaiting() const { return receiveWaiting_; }
 
+    // What the radio makes of the PTT frame written last: once it answers or
+    // its deadline passes, or at once when nothing is awaited.
+    void onAnswer(std::function<void(Answer)> answered);
+    // Anything ever came back on the line: the bus's echo or an answer.
+    bool everHeard() const { return answers_; }
+
     // The last PTT frame's answer was due by now, a transmit has lasted as
     // long as [Safety] TransmitLimit lets it, or a question's answer was due.
     void alarm(RadioLinkView::Alarm alarm);
@@ -162,6 +168,7 @@ private:
     bool asking_ = false, echoed_ = false;
     std::size_t noiseBefore_ = 0; // what the reader had counted when the question was asked
     Answer answer_ = Answer::Done;
+    std::vector<std::function<void(Answer)>> answerWaiters_;
 
     struct Question {
         Ticket ticket;
@@ -182,6 +189,9 @@ private:
     std::string lastProblem_; // the last command's frame did not go out
     std::string answerProblem_; // what the radio made of it
     std::string settingsProblem_; // the settings last given were refused
+    std::string limitProblem_; // [Safety] TransmitLimit cannot be taken
+    std::string notSentWhy_; // frames are not going out, and why
+    int notSent_ = 0; // since they stopped going out
     std::map<std::string, std::string, std::less<>> told_; // each sequence's last outcome on stderr
     std::string fault_;
 };

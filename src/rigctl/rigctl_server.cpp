@@ -1,16 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rigctl_server.h"
 
-#include "core/host_command.h"
 #include "platform/host_link.h"
 #include "port/radio_link.h"
 
+#include <QFile>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <array>
+#include <cstring>
+#include <cstdio>
+#include <optional>
 #include <utility>
+
+#include <unistd.h>
 
 namespace torvak {
 
@@ -19,33 +25,77 @@ namespace {
 // A client that stops reading its answers is read no more until it catches up.
 constexpr qint64 kMostUnread = 64 * 1024;
 
-} // namespace
+// The kernel's TCP tables print an address as the bytes in memory, each
+// 32-bit word read in host order: "0100007F:D5D4" is 127.0.0.1:54740.
+QString tableAddress(const QHostAddress& address, quint16 port)
+{
+    QString text;
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        const quint32 ip = address.toIPv4Address();
+        const std::array<std::uint8_t, 4> bytes{std::uint8_t(ip >> 24), std::uint8_t(ip >> 16), std::uint8_t(ip >> 8), std::uint8_t(ip)};
+        std::uint32_t word = 0;
+        std::memcpy(&word, bytes.data(), 4);
+        text = QString::asprintf("%08X", word);
+    } else {
+        const Q_IPV6ADDR ip = address.toIPv6Address();
+        for (int i = 0; i < 16; i += 4) {
+            std::uint32_t word = 0;
+            std::memcpy(&word, &ip.c[i], 4);
+            text += QString::asprintf("%08X", word);
+        }
+    }
+    return text + QString::asprintf(":%04X", port);
+}
 
-struct RigctlServer::Client {
-    QTcpSocket* socket = nullptr;
-    std::unique_ptr<RigctlSession> session;
-    bool reading = false; // read() is taking its lines now
-};
+// Who owns the client's end of this connection, from /proc/net/tcp or tcp6.
+std::optional<uid_t> peerOwner(const QTcpSocket& socket)
+{
+    const bool v4 = socket.peerAddress().protocol() == QAbstractSocket::IPv4Protocol;
+    const QString local = tableAddress(socket.peerAddress(), socket.peerPort());
+    const QString remote = tableAddress(socket.localAddress(), socket.localPort());
+    QFile table(v4 ? QStringLiteral("/proc/net/tcp") : QStringLiteral("/proc/net/tcp6"));
+    if (!table.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid ...
+    // (A file of /proc says its size is 0: read it to its end.)
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 7 && QString::fromLatin1(fields[1]) == local && QString::fromLatin1(fields[2]) == remote) {
+            bool ok = false;
+            const uint uid = fields[7].toUInt(&ok);
+            if (ok)
+                return static_cast<uid_t>(uid);
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
 
 RigctlServer::RigctlServer(HostLink& link, RadioLink& radio, std::function<void(const std::string&)> tell,
                            QObject* parent)
     : QObject(parent)
-    , link_(link)
-    , radio_(radio)
-    , tell_(std::move(tell))
+    , tell_(tell)
+    , clients_([&link](RigctlClients::Action a) { link.submit(std::move(a)); }, radio, radio,
+               [this](int ms, RigctlClients::Action a) { QTimer::singleShot(ms, this, std::move(a)); }, std::move(tell))
 {
-    // Any command carried out after a client's transmit is not that client's to undo.
-    connect(&link_, &HostLink::hostCommand, this, [this] { keyedBy_ = 0; });
+    // Any host's record carried out after a client's transmit is not that client's to undo.
+    connect(&link, &HostLink::hostCommand, this, [this] { clients_.otherCommand(); });
+    clients_.forgotten = [this](std::uint64_t id) {
+        if (const auto node = sockets_.extract(id); !node.empty())
+            node.mapped()->deleteLater();
+    };
 }
 
 RigctlServer::~RigctlServer()
 {
-    for (auto& [id, client] : clients_)
-        client->socket->abort();
+    for (auto& [id, socket] : sockets_)
+        socket->abort();
 }
 
-Status RigctlServer::listen(int port)
+Status RigctlServer::listen(int port, bool anyLocalUser)
 {
+    anyLocalUser_ = anyLocalUser;
     for (const auto address : {QHostAddress::LocalHost, QHostAddress::LocalHostIPv6}) {
         auto* server = new QTcpServer(this);
         if (!server->listen(address, static_cast<quint16>(port))) {
@@ -71,108 +121,84 @@ Status RigctlServer::listen(int port)
 
 bool RigctlServer::isListening() const { return !servers_.empty(); }
 
+void RigctlServer::refuse(QTcpSocket* socket, const std::string& why)
+{
+    if (!std::exchange(toldRefused_[why], true))
+        tell_("rigctl: refused a connection that " + why + " (from " + socket->peerAddress().toString().toStdString()
+              + " port " + std::to_string(socket->peerPort()) + ")");
+    socket->abort();
+    socket->deleteLater();
+}
+
 void RigctlServer::accept(QTcpServer* server)
 {
     while (QTcpSocket* socket = server->nextPendingConnection()) {
-        if (clients_.size() >= static_cast<std::size_t>(kMostClients)) {
+        if (sockets_.size() >= static_cast<std::size_t>(kMostClients)) {
             if (!std::exchange(toldFull_, true))
                 tell_("rigctl: a client was turned away: " + std::to_string(kMostClients) + " are connected already");
             socket->abort();
             socket->deleteLater();
             continue;
         }
+        // The radio is this user's: another user's program, or one whose owner
+        // cannot be told, is not let in (unless [Rigctl] AnyLocalUser=1 says so).
+        const std::optional<uid_t> owner = peerOwner(*socket);
+        if (owner ? *owner != ::getuid() : !anyLocalUser_) {
+            refuse(socket, owner ? "belongs to another user (uid " + std::to_string(*owner) + ")"
+                                 : "has no owner the kernel could name");
+            continue;
+        }
         const std::uint64_t id = ++accepted_;
         socket->setParent(this);
         socket->setReadBufferSize(4096);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        auto client = std::make_unique<Client>();
-        client->socket = socket;
-        client->session = std::make_unique<RigctlSession>(id, *this, [this, id, socket, c = client.get()](std::string_view text) {
-            socket->write(text.data(), static_cast<qint64>(text.size()));
+        sockets_.emplace(id, socket);
+        clients_.connected(id, [this, id, socket](std::string_view text) {
+            if (socket->state() == QAbstractSocket::ConnectedState)
+                socket->write(text.data(), static_cast<qint64>(text.size()));
             // An answer that came later lets the client's next lines be read.
-            if (!c->reading)
-                QMetaObject::invokeMethod(this, [this, id] { read(id); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, [this, id] { read(id); }, Qt::QueuedConnection);
         });
         connect(socket, &QTcpSocket::readyRead, this, [this, id] { read(id); });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, id] { read(id); });
         connect(socket, &QTcpSocket::disconnected, this, [this, id] { ended(id); }, Qt::QueuedConnection);
-        clients_.emplace(id, std::move(client));
         read(id);
     }
 }
 
 void RigctlServer::read(std::uint64_t id)
 {
-    const auto it = clients_.find(id);
-    if (it == clients_.end())
+    const auto it = sockets_.find(id);
+    RigctlSession* session = clients_.session(id);
+    if (it == sockets_.end() || !session)
         return;
-    Client& client = *it->second;
-    client.reading = true;
-    while (client.socket->bytesAvailable() > 0 && client.socket->bytesToWrite() < kMostUnread) {
-        const std::size_t room = client.session->room();
+    QTcpSocket* socket = it->second;
+    const bool gone = socket->state() != QAbstractSocket::ConnectedState;
+    // A client that left is not waited on to read its answers.
+    while (socket->bytesAvailable() > 0 && (gone || socket->bytesToWrite() < kMostUnread)) {
+        const std::size_t room = session->room();
         if (room == 0)
             break;
-        const QByteArray bytes = client.socket->read(static_cast<qint64>(room));
-        client.session->feed({bytes.constData(), static_cast<std::size_t>(bytes.size())});
-        if (client.session->ended()) {
-            client.reading = false;
-            client.socket->disconnectFromHost();
-            return;
-        }
+        const QByteArray bytes = socket->read(static_cast<qint64>(room));
+        session->feed({bytes.constData(), static_cast<std::size_t>(bytes.size())});
     }
-    client.reading = false;
+    if (!session->refusal().empty()) {
+        sockets_.erase(it);
+        clients_.left(id);
+        return refuse(socket, session->refusal());
+    }
+    if (session->ended() && !gone)
+        socket->disconnectFromHost();
+    // What it sent before it left is carried out; then it is forgotten.
+    if (gone && (socket->bytesAvailable() == 0 || session->ended()))
+        clients_.left(id);
 }
 
 void RigctlServer::ended(std::uint64_t id)
 {
-    auto node = clients_.extract(id);
-    if (node.empty())
-        return;
-    node.mapped()->socket->deleteLater();
-    if (clients_.size() < static_cast<std::size_t>(kMostClients))
+    if (sockets_.size() <= static_cast<std::size_t>(kMostClients))
         toldFull_ = false;
-    // Its last command keyed the radio and nothing came after: the client
-    // that would have released it is gone.
-    if (keyedBy_ != id)
-        return;
-    keyedBy_ = 0;
-    if (radio_.ptt() == PttState::Transmit) {
-        tell_("a rigctl client left while its transmit keyed the radio: the radio was released");
-        link_.submit({kCommandPtt, kStateReceive}, nullptr);
-    }
-}
-
-void RigctlServer::setPtt(std::uint64_t client, bool transmit, std::function<void(int)> done)
-{
-    const HostCommand command{kCommandPtt, transmit ? kStateTransmit : kStateReceive};
-    link_.submit(command, [this, client, transmit, done = std::move(done)] {
-        const bool sent = radio_.ptt() == (transmit ? PttState::Transmit : PttState::Receive) && !radio_.receiveWaiting();
-        keyedBy_ = transmit && sent ? client : 0;
-        done(sent ? rprt::kOk : rprt::kIo);
-    });
-}
-
-bool RigctlServer::transmitting() const { return radio_.ptt() == PttState::Transmit; }
-
-void RigctlServer::ask(std::vector<std::uint8_t> frame, bool wantsData, std::function<void(const CivReply&)> reply)
-{
-    // Whichever comes first, the radio's reply or the deadline, answers.
-    struct Pending {
-        std::function<void(const CivReply&)> reply;
-        RadioLink::Ticket ticket = 0;
-    };
-    const auto pending = std::make_shared<Pending>(Pending{std::move(reply), 0});
-    const auto finish = [pending](const CivReply& r) {
-        if (const auto reply = std::exchange(pending->reply, nullptr))
-            reply(r);
-    };
-    pending->ticket = radio_.ask(std::move(frame), wantsData, finish);
-    if (!pending->reply)
-        return;
-    QTimer::singleShot(kReadDeadlineMs, this, [this, pending, finish] {
-        radio_.cancel(pending->ticket);
-        finish({CivReply::Kind::Timeout, {}});
-    });
+    read(id);
 }
 
 } // namespace torvak

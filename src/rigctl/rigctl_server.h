@@ -2,14 +2,13 @@
 #pragma once
 
 #include "core/status.h"
-#include "rigctl_session.h"
+#include "rigctl_clients.h"
 
 #include <QObject>
 
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,46 +21,44 @@ class HostLink;
 class RadioLink;
 
 // Hamlib's NET rigctl protocol on the loopback address, so that programs
-// speaking Hamlib (rig model 2) share the radio through this one owner. PTT
-// goes through the hosts' queue and the safety rule like a host's record;
-// reads wait for no PTT frame and give up after kReadDeadlineMs. A client
-// whose connection ends while its last command keyed the radio releases it.
-class RigctlServer : public QObject, public RigctlRadio {
+// speaking Hamlib (rig model 2) share the radio through this one owner. Their
+// PTT joins the one order of commands (RigctlClients); reads wait for no PTT
+// frame and give up after RigctlClients::kReadDeadlineMs.
+//
+// Only this user's programs are let in: a connection from a socket another
+// user owns (the kernel's TCP tables say whose) is closed before anything
+// it sent is read, as is a session that speaks HTTP (a web page posting to
+// the port) or no rigctl at all.
+class RigctlServer : public QObject {
     Q_OBJECT
 public:
     static constexpr int kMostClients = 16;
-    static constexpr int kReadDeadlineMs = 450;
 
     RigctlServer(HostLink& link, RadioLink& radio, std::function<void(const std::string&)> tell,
                  QObject* parent = nullptr);
     ~RigctlServer() override;
 
-    // Listens on 127.0.0.1 and, where there is one, ::1.
-    Status listen(int port);
+    // Listens on 127.0.0.1 and, where there is one, ::1. anyLocalUser lets in
+    // connections whose owner cannot be found (a program in a container).
+    Status listen(int port, bool anyLocalUser = false);
     bool isListening() const;
-    // The operator keyed or released the radio: no client's connection
-    // ending releases it now.
-    void operatorCommand() { keyedBy_ = 0; }
-
-    void setPtt(std::uint64_t client, bool transmit, std::function<void(int)> done) override;
-    bool transmitting() const override;
-    void ask(std::vector<std::uint8_t> frame, bool wantsData, std::function<void(const CivReply&)> reply) override;
+    // The operator keyed or released the radio (carried out in the one order).
+    void operatorCommand() { clients_.otherCommand(); }
 
 private:
-    struct Client;
     void accept(QTcpServer* server);
     void read(std::uint64_t id);
     void ended(std::uint64_t id);
+    void refuse(QTcpSocket* socket, const std::string& why);
 
-    HostLink& link_;
-    RadioLink& radio_;
     std::function<void(const std::string&)> tell_;
+    RigctlClients clients_;
     std::vector<QTcpServer*> servers_;
-    std::map<std::uint64_t, std::unique_ptr<Client>> clients_;
+    std::map<std::uint64_t, QTcpSocket*> sockets_;
     std::uint64_t accepted_ = 0;
-    // The client whose command keyed the radio last, while it stays keyed.
-    std::uint64_t keyedBy_ = 0;
+    bool anyLocalUser_ = false;
     bool toldFull_ = false;
+    std::map<std::string, bool> toldRefused_; // each kind of refusal once
 };
 
 } // namespace torvak

@@ -2,6 +2,7 @@
 #include "rigctl_session.h"
 
 #include "core/civ_reader.h"
+#include "core/text.h"
 
 #include <algorithm>
 #include <array>
@@ -41,14 +42,7 @@ constexpr int kPassbandNormal = 0, kPassbandNoChange = -1;
 constexpr std::uint8_t kReadFrequency = 0x03, kReadMode = 0x04, kSetFrequency = 0x05, kSetMode = 0x06,
                        kSelectVfo = 0x07, kSplit = 0x0F;
 
-std::optional<long long> integer(std::string_view text)
-{
-    long long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
+std::optional<long long> integer(std::string_view text) { return wholeNumber(text); }
 
 std::optional<double> number(std::string_view text)
 {
@@ -117,9 +111,42 @@ struct RigctlSession::Command {
     void (*run)(RigctlSession&, const Command&, const Args&);
 };
 
+// One line as read: the command it names, its arguments, and whether it
+// asks for the extended answer.
+struct RigctlSession::Line {
+    std::string name;
+    Args args;
+    bool extended = false;
+};
+
+// An answer owed, in the order of the lines.
+struct RigctlSession::Slot {
+    Line line;
+    bool ptt = false;
+    bool started = false;
+    bool resolved = false;
+    std::string text;
+};
+
 namespace {
 
 using Session = RigctlSession;
+
+// "POST / HTTP/1.1", or a header such as "Host: 127.0.0.1:4532".
+bool isHttp(std::string_view line)
+{
+    const std::size_t space = line.find(' ');
+    if (space != std::string_view::npos && line.find(" HTTP/", space) != std::string_view::npos
+        && std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(space), [](char c) { return c >= 'A' && c <= 'Z'; }))
+        return true;
+    const std::size_t colon = line.find(':');
+    return colon != std::string_view::npos && colon > 0 && (colon + 1 == line.size() || line[colon + 1] == ' ')
+        && std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(colon), [](char c) {
+               return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+           });
+}
+
+bool isLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 } // namespace
 
@@ -132,9 +159,15 @@ RigctlSession::RigctlSession(std::uint64_t client, RigctlRadio& radio, std::func
 
 std::size_t RigctlSession::room() const
 {
-    if (waiting_ || ended_ || (!discarding_ && buffer_.find('\n') != std::string::npos))
+    if (ended_ || quitting_ || !refusal_.empty() || slots_.size() >= kMostWaiting
+        || (!discarding_ && buffer_.find('\n') != std::string::npos))
         return 0;
     return kLongestLine + 1 - std::min(buffer_.size(), kLongestLine + 1);
+}
+
+bool RigctlSession::idle() const
+{
+    return slots_.empty() && (quitting_ || !refusal_.empty() || buffer_.find('\n') == std::string::npos);
 }
 
 void RigctlSession::feed(std::string_view bytes)
@@ -145,14 +178,18 @@ void RigctlSession::feed(std::string_view bytes)
 
 void RigctlSession::carryOutLines()
 {
-    inLoop_ = true;
-    carryOutEach();
+    if (std::exchange(inLoop_, true))
+        return;
+    for (bool more = true; more;) {
+        readLines();
+        more = advance();
+    }
     inLoop_ = false;
 }
 
-void RigctlSession::carryOutEach()
+void RigctlSession::readLines()
 {
-    while (!waiting_ && !ended_) {
+    while (!quitting_ && refusal_.empty() && slots_.size() < kMostWaiting) {
         const std::size_t end = buffer_.find('\n');
         if (discarding_) {
             buffer_.erase(0, end == std::string::npos ? buffer_.size() : end + 1);
@@ -161,25 +198,90 @@ void RigctlSession::carryOutEach()
                 return;
             continue;
         }
-        if (end == std::string::npos) {
-            if (buffer_.size() <= kLongestLine)
-                return;
+        if (end == std::string::npos ? buffer_.size() > kLongestLine : end > kLongestLine) {
             // No line is this long: the rest of it is thrown away.
-            buffer_.clear();
-            discarding_ = true;
-            send_("RPRT " + std::to_string(rprt::kInvalid) + "\n");
+            buffer_.erase(0, end == std::string::npos ? buffer_.size() : end + 1);
+            discarding_ = end == std::string::npos;
+            auto slot = std::make_shared<Slot>();
+            slot->started = slot->resolved = true;
+            slot->text = "RPRT " + std::to_string(rprt::kInvalid) + "\n";
+            slots_.push_back(std::move(slot));
             continue;
         }
-        const std::string line = buffer_.substr(0, end);
+        if (end == std::string::npos)
+            return;
+        std::string_view text(buffer_.data(), end);
+        if (!text.empty() && text.back() == '\r')
+            text.remove_suffix(1);
+        const std::size_t start = text.find_first_not_of(" \t");
+        if (start == std::string_view::npos) {
+            buffer_.erase(0, end + 1);
+            continue;
+        }
+        text.remove_prefix(start);
+        auto slot = std::make_shared<Slot>();
+        Line& line = slot->line;
+        const bool http = isHttp(text);
+        line.extended = text.front() == '+';
+        if (line.extended)
+            text.remove_prefix(1);
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t from = text.find_first_not_of(" \t", at);
+            if (from == std::string_view::npos)
+                break;
+            at = std::min(text.find_first_of(" \t", from), text.size());
+            line.args.emplace_back(text.substr(from, at - from));
+        }
+        if (!line.args.empty()) {
+            line.name = line.args.front();
+            line.args.erase(line.args.begin());
+        }
+        // A short command is a letter, maybe with its argument joined ("T1");
+        // a long one a backslash and a name.
+        const std::string& name = line.name;
+        const bool rigctl = !name.empty()
+            && (name.front() == '\\' ? name.size() > 1 && std::all_of(name.begin() + 1, name.end(), [](char c) {
+                   return isLetter(c) || c == '_' || (c >= '0' && c <= '9');
+               })
+                                     : isLetter(name.front()) && (name.size() == 1 || !isLetter(name[1])));
+        if (http || (!spoken_ && !rigctl)) {
+            refusal_ = http ? "spoke HTTP" : "did not speak rigctl";
+            buffer_.clear();
+            return;
+        }
         buffer_.erase(0, end + 1);
-        if (line.size() > kLongestLine)
-            send_("RPRT " + std::to_string(rprt::kInvalid) + "\n");
-        else
-            carryOut(line);
+        spoken_ = true;
+        slot->ptt = (name.starts_with("T") && (name.size() == 1 || !isLetter(name[1]))) || name == "\\set_ptt";
+        // Nothing after a quit is carried out.
+        quitting_ = name == "q" || name == "Q" || name == "\\quit";
+        slots_.push_back(std::move(slot));
     }
 }
 
-void RigctlSession::carryOut(std::string_view line)
+bool RigctlSession::advance()
+{
+    // PTT lines are carried out as they are read; any other line once every
+    // line before it is answered.
+    bool progress = false;
+    for (bool again = true; again;) {
+        again = false;
+        flush();
+        for (std::size_t i = 0; i < slots_.size() && !ended_; ++i) {
+            const std::shared_ptr<Slot> slot = slots_[i];
+            if (slot->started || !(slot->ptt || i == 0))
+                continue;
+            slot->started = true;
+            current_ = slot;
+            carryOut(slot->line);
+            current_.reset();
+            again = progress = true;
+            break;
+        }
+    }
+    return progress;
+}
+
+void RigctlSession::carryOut(const Line& line)
 {
     static const Command kCommands[] = {
         {'T', "set_ptt", 1, {},
@@ -188,10 +290,9 @@ void RigctlSession::carryOut(std::string_view line)
              // 0 releases; 1, 2 (by the microphone) and 3 (by the data jack) key.
              if (!ptt || *ptt < 0 || *ptt > 3)
                  return s.answer(c, a, rprt::kInvalid);
-             s.waiting_ = true;
-             s.radio_.setPtt(s.client_, *ptt != 0, [self = std::weak_ptr(s.self_), &c, a](int result) {
+             s.radio_.setPtt(s.client_, *ptt != 0, [self = std::weak_ptr(s.self_), slot = s.current_, &c, a](int result) {
                  if (const auto alive = self.lock())
-                     (*alive)->answer(c, a, result);
+                     (*alive)->resolve(*slot, c, a, result);
              });
          }},
         {'t', "get_ptt", 0, {"PTT"},
@@ -296,7 +397,10 @@ void RigctlSession::carryOut(std::string_view line)
         {0, "chk_vfo", 0, {"ChkVFO"},
          [](Session& s, const Command& c, const Args& a) { s.answer(c, a, rprt::kOk, {"0"}); }},
         {0, "dump_state", 0, {},
-         [](Session& s, const Command&, const Args&) { s.send_(kDumpState); }},
+         [](Session& s, const Command&, const Args&) {
+             s.current_->resolved = true;
+             s.current_->text = kDumpState;
+         }},
         {'q', "quit", 0, {},
          [](Session& s, const Command& c, const Args& a) {
              s.answer(c, a, rprt::kOk);
@@ -306,27 +410,10 @@ void RigctlSession::carryOut(std::string_view line)
     // Every Hamlib command this radio has no use for is one of these shapes.
     static const Command kUnavailable{0, "", 0, {}, nullptr};
 
-    if (!line.empty() && line.back() == '\r')
-        line.remove_suffix(1);
-    const std::size_t start = line.find_first_not_of(" \t");
-    if (start == std::string_view::npos)
-        return;
-    line.remove_prefix(start);
-    extended_ = line.front() == '+';
-    if (extended_)
-        line.remove_prefix(1);
-    Args words;
-    for (std::size_t at = 0; at < line.size();) {
-        const std::size_t from = line.find_first_not_of(" \t", at);
-        if (from == std::string_view::npos)
-            break;
-        at = std::min(line.find_first_of(" \t", from), line.size());
-        words.emplace_back(line.substr(from, at - from));
-    }
-    if (words.empty())
-        return send_("RPRT " + std::to_string(rprt::kInvalid) + "\n");
-    std::string name = words.front();
-    Args args(words.begin() + 1, words.end());
+    std::string name = line.name;
+    Args args = line.args;
+    if (name.empty()) // "+" alone
+        return answer(kUnavailable, args, rprt::kInvalid);
     // "T1" is "T 1" to rigctld.
     if (name.front() != '\\' && name.size() > 1) {
         args.insert(args.begin(), name.substr(1));
@@ -351,22 +438,26 @@ void RigctlSession::carryOut(std::string_view line)
 void RigctlSession::ask(const Command& command, const Args& args, std::vector<std::uint8_t> frame, bool wantsData,
                         std::function<int(const CivReply&, Args&)> read)
 {
-    waiting_ = true;
     radio_.ask(std::move(frame), wantsData,
-               [self = std::weak_ptr(self_), &command, args, read = std::move(read)](const CivReply& reply) {
+               [self = std::weak_ptr(self_), slot = current_, &command, args, read = std::move(read)](const CivReply& reply) {
                    const auto alive = self.lock();
                    if (!alive)
                        return;
                    Args values;
                    const int result = read(reply, values);
-                   (*alive)->answer(command, args, result, values);
+                   (*alive)->resolve(*slot, command, args, result, values);
                });
 }
 
 void RigctlSession::answer(const Command& command, const Args& args, int result, const Args& values)
 {
+    resolve(*current_, command, args, result, values);
+}
+
+void RigctlSession::resolve(Slot& slot, const Command& command, const Args& args, int result, const Args& values)
+{
     std::string text;
-    if (extended_) {
+    if (slot.line.extended) {
         text = std::string(command.name) + ":";
         for (const std::string& arg : args)
             text += " " + arg;
@@ -380,10 +471,19 @@ void RigctlSession::answer(const Command& command, const Args& args, int result,
         for (const std::string& value : values)
             text += value + "\n";
     }
-    send_(text);
-    // A reply that came later lets the lines behind it go on.
-    if (std::exchange(waiting_, false) && !inLoop_)
-        carryOutLines();
+    slot.text = std::move(text);
+    slot.resolved = true;
+    // An answer that came later lets the lines behind it go on.
+    carryOutLines();
+}
+
+void RigctlSession::flush()
+{
+    while (!slots_.empty() && slots_.front()->resolved) {
+        const std::string text = std::move(slots_.front()->text);
+        slots_.pop_front();
+        send_(text);
+    }
 }
 
 } // namespace torvak

@@ -131,19 +131,24 @@ Checked<std::int16_t> topMost(const SettingsStore& store)
 
 Checked<int> transmitLimit(const SettingsStore& store)
 {
-    const std::string text = read(store, kSafetySection, kTransmitLimitKey, kDefaultOff);
-    const Checked<double> seconds = toNumber(text);
-    if (!seconds.status || seconds.value != std::floor(seconds.value) || seconds.value < 0 || seconds.value > 3600)
-        return Checked<int>::failed("[Safety] TransmitLimit=" + text + " is not a whole number of seconds from 1 to 3600");
-    return Checked<int>::of(static_cast<int>(seconds.value));
+    // Off when absent or 0. A value the program cannot take is never "no
+    // limit": the longest limit applies while it stands.
+    const std::optional<std::string> text = store.read(kSafetySection, kTransmitLimitKey);
+    const std::optional<long long> seconds = text ? wholeNumber(trimmed(*text)) : 0;
+    if (!seconds || *seconds < 0 || *seconds > kLongestTransmitLimit)
+        return {Status::failure("[Safety] TransmitLimit=" + *text + " is not a whole number of seconds from 1 to "
+                                + std::to_string(kLongestTransmitLimit) + ": transmits are released after "
+                                + std::to_string(kLongestTransmitLimit) + " s"),
+                kLongestTransmitLimit};
+    return Checked<int>::of(static_cast<int>(*seconds));
 }
 
 Checked<int> rigctlPortFrom(std::string_view text)
 {
-    const Checked<double> port = toNumber(text);
-    if (!port.status || port.value != std::floor(port.value) || (port.value != 0 && (port.value < 1024 || port.value > 65535)))
+    const std::optional<long long> port = wholeNumber(trimmed(text));
+    if (!port || (*port != 0 && (*port < 1024 || *port > 65535)))
         return Checked<int>::failed(std::string(text) + " is not a TCP port from 1024 to 65535 (or 0 for none)");
-    return Checked<int>::of(static_cast<int>(port.value));
+    return Checked<int>::of(static_cast<int>(*port));
 }
 
 Checked<int> rigctlPort(const SettingsStore& store)
@@ -152,6 +157,11 @@ Checked<int> rigctlPort(const SettingsStore& store)
     if (!port.status)
         return Checked<int>::failed("[Rigctl] Port=" + port.status.reason());
     return port;
+}
+
+bool rigctlAnyLocalUser(const SettingsStore& store)
+{
+    return trimmed(read(store, kRigctlSection, kAnyLocalUserKey, kDefaultOff)) == "1";
 }
 
 Status storeComPort(SettingsStore& store, std::int16_t port)

@@ -22,10 +22,12 @@ inline constexpr std::string_view kMinKey = "Min";
 inline constexpr std::string_view kTopKey = "Top";
 inline constexpr std::string_view kTransmitLimitKey = "TransmitLimit";
 inline constexpr std::string_view kPortKey = "Port";
+inline constexpr std::string_view kAnyLocalUserKey = "AnyLocalUser";
 
 inline constexpr std::string_view kDefaultComPort = "1";
 inline constexpr std::string_view kDefaultSettings = "9600,n,8,1";
 inline constexpr std::string_view kDefaultOff = "0";
+inline constexpr int kLongestTransmitLimit = 3600;
 
 // Conversions the readers apply to stored text.
 // Decimal text to a number: blanks around it, a sign, a fraction and an
@@ -51,10 +53,12 @@ std::string lineSettings(const SettingsStore& store);
 Checked<std::int16_t> runMinimized(const SettingsStore& store);
 Checked<std::int16_t> topMost(const SettingsStore& store);
 // "Safety"/"TransmitLimit": seconds a transmit may last, 1 to 3600; absent or
-// 0 is no limit, anything else is refused.
+// 0 is no limit. Anything else is refused, and the value is then 3600.
 Checked<int> transmitLimit(const SettingsStore& store);
 // [Rigctl] Port: where Hamlib's NET rigctl clients connect; 0 (or no key): nowhere.
 Checked<int> rigctlPort(const SettingsStore& store);
+// [Rigctl] AnyLocalUser=1: let in clients whose owner the kernel cannot name.
+bool rigctlAnyLocalUser(const SettingsStore& store);
 // The same rule for --rigctl-port.
 Checked<int> rigctlPortFrom(std::string_view text);
 

@@ -149,10 +149,13 @@ void Form1::connectControls()
     // Every signal the window handles, here. The option handlers do nothing
     // until start-up has filled the controls (loaded).
     connect(&link_, &HostLink::hostCommand, this, &Form1::ptt);
-    // The operator's own click: no rigctl client's leaving undoes it.
+    // The operator's own click, in the one order with every other source;
+    // no rigctl client's leaving undoes it.
     const auto lampClicked = [this] {
-        rigctl_.operatorCommand();
-        controller_.lampClick();
+        link_.submit([this] {
+            rigctl_.operatorCommand();
+            controller_.lampClick();
+        });
     };
     connect(Label3, &ClickLabel::clicked, this, lampClicked);
     connect(Shape1, &Lamp::pressed, this, lampClicked);
@@ -179,11 +182,20 @@ void Form1::connectControls()
         hostLinkDown_.clear();
         showRing();
     });
-    for (const auto& [timer, alarm] : {std::pair{&answerDue_, Alarm::Answer}, {&transmitLimit_, Alarm::TransmitLimit},
-                                       {&questionDue_, Alarm::Question}}) {
+    for (const auto& [timer, alarm] : {std::pair{&answerDue_, Alarm::Answer}, {&questionDue_, Alarm::Question}}) {
         timer->setSingleShot(true);
         connect(timer, &QTimer::timeout, this, [this, alarm] { comport_.alarm(alarm); });
     }
+    // Never early (a coarse timer may fire 5 % before its time), and released
+    // in the one order, after whatever the hosts handed over before it.
+    transmitLimit_.setSingleShot(true);
+    transmitLimit_.setTimerType(Qt::PreciseTimer);
+    connect(&transmitLimit_, &QTimer::timeout, this, [this] {
+        link_.submit([this] {
+            rigctl_.operatorCommand();
+            comport_.alarm(Alarm::TransmitLimit);
+        });
+    });
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
@@ -217,10 +229,10 @@ void Form1::closeEvent(QCloseEvent* event)
     // already handed to the port reach the radio before it closes, and a
     // sequence interrupted here never opens it again.
     link_.removeHook();
-    // The next start in this login session says so; the runtime directory
-    // forgets it at a reboot or a new login.
-    if (comport_.shutDown() && !link_.socketPath().isEmpty())
-        QFile(leftKeyedMark()).open(QIODevice::WriteOnly);
+    // The keyed mark stays as the radio was left: a receive still waiting
+    // may leave it transmitting.
+    if (comport_.shutDown())
+        markKeyed(true);
     event->accept();
     QCoreApplication::quit();
 }
@@ -324,12 +336,28 @@ void Form1::refreshPortTips()
     }
 }
 
-QString Form1::leftKeyedMark() const { return link_.socketPath() + QStringLiteral(".keyed"); }
+QString Form1::leftKeyedMark() const
+{
+    const QString lock = link_.lockPath();
+    return lock.isEmpty() ? QString() : lock.chopped(4) + QStringLiteral("keyed");
+}
+
+void Form1::markKeyed(bool keyed)
+{
+    // Beside the lock while the radio may be transmitting, so that a crash or
+    // SIGKILL while keyed is told at the next start; the runtime directory
+    // forgets it at a reboot or a new login.
+    if (std::exchange(keyedMark_, keyed) == keyed || leftKeyedMark().isEmpty())
+        return;
+    if (keyed)
+        QFile(leftKeyedMark()).open(QIODevice::WriteOnly);
+    else
+        QFile::remove(leftKeyedMark());
+}
 
 void Form1::showPtt(PttState state)
 {
-    if (state == PttState::Receive && std::exchange(keyedMarkLeft_, false))
-        QFile::remove(leftKeyedMark());
+    markKeyed(state == PttState::Transmit);
     Shape1->setFillColour(state == PttState::Transmit ? kTransmitRed : kReceiveGreen);
     showIcon();
 }
@@ -374,8 +402,8 @@ void Form1::listenForRigctl()
     if (rigctlPortGiven_ < 0)
         port = options::rigctlPort(store_);
     Status listening = port.status;
-    if (port.status && port.value != 0)
-        listening = rigctl_.listen(port.value);
+    if (listening && port.value != 0)
+        listening = rigctl_.listen(port.value, options::rigctlAnyLocalUser(store_));
     if (listening) {
         rigctlDown_.clear();
         if (port.value != 0)

@@ -78,8 +78,9 @@ private:
     static Status setCheckValue(QCheckBox* box, const Checked<std::int16_t>& stored);
     void storeCheckBox(Status (*store)(SettingsStore&, std::int16_t), const QCheckBox* box);
     void refreshPortTips();
-    // Beside the socket while the radio may still be keyed from a session that ended.
+    // Beside the lock while the radio may be transmitting.
     QString leftKeyedMark() const;
+    void markKeyed(bool keyed);
 
     // The ring: what the radio port's owner reports, and a host link that is down.
     void showRing();
@@ -103,7 +104,7 @@ private:
     QTimer answerDue_, transmitLimit_, questionDue_;
     QString portFault_, hostLinkDown_, notSaved_, rigctlDown_;
     std::pair<bool, bool> iconShows_{false, false}; // transmit, fault
-    bool keyedMarkLeft_ = false; // from a session that ended keyed, until a receive goes out
+    bool keyedMark_ = false; // the mark is there
 
     QLabel* Label1 = nullptr;
     QComboBox* Combo1 = nullptr;

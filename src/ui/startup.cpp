@@ -89,8 +89,8 @@ Form1::Start Form1::load()
     loaded = true;
     comport_.start();
     listenForRigctl();
-    keyedMarkLeft_ = hook.hook == HostLink::Hook::Installed && QFile::exists(leftKeyedMark());
-    if (keyedMarkLeft_)
+    keyedMark_ = !leftKeyedMark().isEmpty() && QFile::exists(leftKeyedMark());
+    if (keyedMark_)
         comport_.lastSessionLeftKeyed();
     showRing();
     refreshPortTips();

@@ -30,18 +30,20 @@ namespace torvak::test {
 // A private runtime and config directory, set in the environment.
 struct Sandbox {
     QTemporaryDir dir;
-    QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+    QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR"), oldConfig = qgetenv("XDG_CONFIG_HOME"), oldCache = qgetenv("XDG_CACHE_HOME");
     Sandbox()
     {
         QDir(path({})).mkpath(QStringLiteral("config"));
         QDir(path({})).mkdir(QStringLiteral("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path(QStringLiteral("run"))));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(path(QStringLiteral("config"))));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(path(QStringLiteral("cache"))));
     }
     ~Sandbox()
     {
         qputenv("XDG_RUNTIME_DIR", oldRuntime);
         qputenv("XDG_CONFIG_HOME", oldConfig);
+        qputenv("XDG_CACHE_HOME", oldCache);
     }
     QString path(const QString& name) const { return dir.filePath(name); }
     QString socketPath() const { return path(QStringLiteral("run/TORVAKFUNC")); }

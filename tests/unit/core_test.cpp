@@ -5,30 +5,38 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
 #include <vector>
 
 using namespace torvak;
 
-// One queue for every connection, in the order records complete; a
-// connection that closes mid-record leaves nothing behind; reading ahead stops
-// at the bound, even when a half record completes past it. Records go out
+// One queue for every connection, in the order records complete; a command
+// from elsewhere goes after every byte the hosts had handed over before it; a
+// connection that closes mid-record leaves nothing behind. Records go out
 // little-endian.
-TEST(HostRecords, OneQueueInReadOrder)
+TEST(HostRecords, OneOrderForEverySource)
 {
     const Record tx = encodeRecord({0, 1}), rx = encodeRecord({0, 0});
     EXPECT_EQ(std::vector(tx.begin(), tx.end()), (std::vector<std::uint8_t>{0, 0, 0, 0, 1, 0, 0, 0}));
-    CommandQueue queue(1);
+    std::string done;
+    std::vector<std::uint8_t> kernel; // host 2's bytes not read yet
+    CommandQueue* order = nullptr;
+    CommandQueue queue([&] { order->feed(2, std::exchange(kernel, {})); },
+                       [&](const HostCommand& c) { done += c.state ? "T" : "R"; });
+    order = &queue;
     queue.feed(1, {tx.data(), 5});
     queue.feed(2, rx);
     queue.feed(1, {tx.data() + 5, 3});
-    EXPECT_EQ(queue.room(), 0u);
-    EXPECT_EQ(queue.next(), (HostCommand{0, 0}));
-    EXPECT_EQ(queue.next(), (HostCommand{0, 1}));
+    kernel.assign(tx.begin(), tx.end());
+    queue.submit([&] { done += "r"; });
+    EXPECT_TRUE(kernel.empty()) << "the hosts are read before a command from elsewhere joins";
     queue.feed(1, {rx.data(), 5});
     EXPECT_EQ(queue.close(1), 5u);
     queue.feed(1, tx); // a new connection on the same descriptor
-    EXPECT_EQ(queue.next(), (HostCommand{0, 1}));
-    EXPECT_EQ(queue.next(), std::nullopt);
+    while (queue.carryOutNext()) {
+    }
+    EXPECT_EQ(done, "RTTrT");
 }
 
 // What comes back from the line, however the bytes are cut: our echo, the

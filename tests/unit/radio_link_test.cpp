@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The port owner's rule over a fake line, device watch and store: named rows,
 // then generated interleavings of the same events.
+#include "core/command_queue.h"
 #include "core/host_command.h"
 #include "port/device_map.h"
 #include "port/reconfigure.h"
+#include "rigctl/rigctl_clients.h"
 #include "support/fakes.h"
 
 #include <gtest/gtest.h>
@@ -30,6 +32,25 @@ struct Rig : PttOutput {
     RadioLink link{device, watch, store, view};
     PttController ptt{*this, view, [this] { closeWindow(); }};
     PortPanel panel{link, store, box};
+    // Every source in one order: hosts whose records may still wait in the
+    // kernel, rigctl clients, the lamp.
+    std::map<int, std::vector<std::uint8_t>> kernel;
+    std::vector<int> readable; // in the order the hosts' bytes came, as epoll hands them over
+    CommandQueue order{[this] { readHosts(); }, [this](const HostCommand& c) {
+                           clients.otherCommand();
+                           ptt.ptt(c.command, c.state);
+                       }};
+    std::vector<std::function<void()>> deadlines; // rigctl reads waiting for theirs
+    RigctlClients clients{[this](RigctlClients::Action a) { order.submit(std::move(a)); }, *this, link,
+                          [this](int, RigctlClients::Action a) { deadlines.push_back(std::move(a)); },
+                          [this](const std::string& l) { view.tell(l); }};
+    // The last PTT command handed over by any source (none after a click),
+    // and whether a client left without "q" while its transmit was that.
+    std::optional<PttState> handedLast;
+    int handedBy = 0;
+    std::map<int, int> generation; // a client that left comes back as another
+    std::set<int> gone;
+    bool releaseDue = false, releaseAllowed = false, lastSent = false;
     bool started = false, closing = false;
     int sequences = 0, newestReceiveOnWire = -1;
     std::size_t logAtClose = 0, wireChecked = 0;
@@ -47,6 +68,49 @@ struct Rig : PttOutput {
     {
         lastIssued = state;
         link.sendPtt(state);
+        lastSent = link.ptt() == state && !link.receiveWaiting();
+    }
+    void readHosts()
+    {
+        for (const int host : std::exchange(readable, {}))
+            order.feed(static_cast<std::uint64_t>(host), std::exchange(kernel[host], {}));
+    }
+    void hand(std::optional<PttState> state, int by)
+    {
+        handedLast = state;
+        handedBy = by;
+        releaseDue = false;
+    }
+    // A rigctl client sends a line; it connects with its first.
+    void rigctl(int id, const std::string& line)
+    {
+        RigctlSession* session = clients.session(static_cast<std::uint64_t>(id));
+        if (!session)
+            session = &clients.connected(static_cast<std::uint64_t>(id), [this, id](std::string_view said) {
+                view.lines.push_back("r" + std::to_string(id) + "< " + std::string(said.substr(0, said.size() - 1)));
+            });
+        session->feed(line + "\n");
+    }
+    // Everything handed over is read and carried out, and every deadline passes.
+    void settle()
+    {
+        for (int round = 0; round < 8; ++round) {
+            for (const int id : gone) // as the server does when a gone client's answer comes
+                clients.left(static_cast<std::uint64_t>(id));
+            readHosts();
+            while (order.carryOutNext()) {
+            }
+            for (auto& deadline : std::exchange(deadlines, {}))
+                deadline();
+            link.alarm(RadioLinkView::Alarm::Answer);
+        }
+        const bool released = told("connection was lost while its transmit");
+        if (released && !releaseAllowed)
+            fail("a client's leaving released a radio that a later command keyed", "settle");
+        if (releaseDue && lastIssued == PttState::Transmit && lastSent)
+            fail("a client left without q while its transmit keyed the radio, and it stays keyed", "settle");
+        else if (!releaseDue && handedLast && lastIssued != handedLast)
+            fail("the last command carried out is not the last one handed over", "settle");
     }
     void closeWindow()
     {
@@ -125,9 +189,20 @@ struct Rig : PttOutput {
         };
         using Alarm = RadioLinkView::Alarm;
         const std::map<std::string, std::function<void()>> actions{
-            {"tx", [&] { ptt.ptt(kCommandPtt, kStateTransmit); }},
-            {"rx", [&] { ptt.ptt(kCommandPtt, kStateReceive); }},
-            {"click", [&] { ptt.lampClick(); }},
+
+            {"click", [&] { // a click in the one order, and the next turns
+                 hand(std::nullopt, 0);
+                 order.submit([this] { clients.otherCommand(), ptt.lampClick(); });
+                 while (order.carryOutNext()) {
+                 }
+             }},
+            {"lamp", [&] { // a click that waits for its turn
+                 hand(std::nullopt, 0);
+                 order.submit([this] { clients.otherCommand(), ptt.lampClick(); });
+             }},
+            {"read", [&] { readHosts(); }},
+            {"turn", [&] { order.carryOutNext(); }},
+            {"settle", [&] { settle(); }},
             {"blue", [&] { view.colour = Rgb{0, 0, 255}; }},
             {"stall", [&] { device.stalled = true; }},
             {"deaf", [&] { device.deaf = true; }},
@@ -156,11 +231,40 @@ struct Rig : PttOutput {
             {"leave", [&] { sequence([&] { return leaveSettingsBox(panel); }); }},
         };
         std::int32_t command = 0, state = 0;
-        if (const auto action = actions.find(name); action != actions.end())
+        int id = 0;
+        const auto handRecord = [&](int host, HostCommand record) { // a host hands a record to the kernel
+            const Record bytes = encodeRecord(record);
+            if (kernel[host].empty())
+                readable.push_back(host);
+            kernel[host].insert(kernel[host].end(), bytes.begin(), bytes.end());
+            if (record.command == kCommandPtt && (record.state == kStateTransmit || record.state == kStateReceive))
+                hand(record.state == kStateTransmit ? PttState::Transmit : PttState::Receive, 0);
+        };
+        if (name == "tx" || name == "rx" || std::sscanf(name.c_str(), "%d,%d", &command, &state) == 2) {
+            // Host 0's record, read and carried out at once with what waits before it.
+            handRecord(0, name == "tx" ? HostCommand{kCommandPtt, kStateTransmit} : name == "rx" ? HostCommand{} : HostCommand{command, state});
+            readHosts();
+            while (order.carryOutNext()) {
+            }
+        } else if (const auto action = actions.find(name); action != actions.end())
             action->second();
-        else if (std::sscanf(name.c_str(), "%d,%d", &command, &state) == 2)
-            ptt.ptt(command, state);
-        else
+        else if (std::sscanf(name.c_str(), "h%d", &id) == 1)
+            handRecord(id, {kCommandPtt, arg == "tx" ? kStateTransmit : kStateReceive});
+        else if (std::sscanf(name.c_str(), "r%d", &id) == 1) { // a rigctl client: T0, T1, f, q, or gone
+            const int client = id + 10 * generation[id];
+            if (arg == "T0" || arg == "T1")
+                hand(arg == "T1" ? PttState::Transmit : PttState::Receive, client);
+            if (arg != "bye")
+                rigctl(client, arg);
+            // A client ends with "q" (its claim stays) or its connection is lost.
+            if (arg == "bye" || arg == "q") {
+                releaseDue = releaseDue || (arg == "bye" && handedBy == client && handedLast == PttState::Transmit);
+                releaseAllowed = releaseAllowed || releaseDue;
+                gone.insert(client);
+                clients.left(static_cast<std::uint64_t>(client));
+                ++generation[id];
+            }
+        }        else
             ADD_FAILURE() << "no such step: " << text;
         check(text);
     }
@@ -284,8 +388,20 @@ TEST(RadioLink, TheNamedRows)
         {"limit=2 tx unplug limit plug", "T R", G, false, "released after 2 s"},
         {"tx limit", "T", R, false, ""},
         {"limit=0 tx limit", "T", R, false, ""},
-        {"limit=3601 tx limit", "T", R, false, "TransmitLimit=3601 is not a whole number of seconds from 1 to 3600"},
-        {"limit=1.5 tx limit", "T", R, false, "TransmitLimit=1.5"},
+        {"limit=3601 tx limit", "T R", G, false, "TransmitLimit=3601 is not a whole number of seconds from 1 to 3600"},
+        {"limit=1.5 tx limit", "T R", G, false, "released after 3600 s"},
+        // Every source in one order: what a host handed to the kernel goes
+        // before a rigctl line sent after it; a client's claim follows its
+        // last word; its T hears what the radio said.
+        {"h1:tx r1:T0 settle", "T R", G, false, "r1< RPRT 0"},
+        {"h1:rx r1:T1 r1:bye settle", "R T R", G, false, "connection was lost"},
+        {"r1:T1 r1:T0 h1:tx r1:bye settle", "T R T", R, false, ""},
+        {"r1:T1 r1:q r1:bye settle", "T", R, false, "r1< RPRT 0"},
+        {"r1:T1 h1:rx r1:bye settle", "T R", G, false, ""},
+        {"answers:refused r1:T1 settle", "T", R, false, "r1< RPRT -9"},
+        {"answers:none r1:T1 settle", "T", R, false, "r1< RPRT -5"},
+        {"answers:none echo:off r1:T1 settle", "T", R, false, "r1< RPRT 0"},
+        {"unplug r1:T1 settle", "", G, false, "r1< RPRT -6"},
     };
     for (const auto& [steps, wire, lamp, waiting, says] : rows) {
         Rig rig;
@@ -337,7 +453,8 @@ TEST(RadioLink, TheSequences)
 TEST(RadioLink, TheRuleHoldsOverGeneratedInterleavings)
 {
     const char* anytime[] = {"tx", "rx", "tx", "rx", "click", "stall", "deaf", "drain", "unplug", "plug", "short", "freed",
-                             "ask:03", "ask:05", "qlate", "late"};
+                             "ask:03", "ask:05", "qlate", "late", "h1:tx", "h1:rx", "h1:tx", "h1:rx", "read", "turn", "turn",
+                             "r1:T1", "r1:T0", "r2:T1", "r2:T0", "r1:f", "r1:q", "r1:bye", "r2:bye", "lamp"};
     const char* sequences[] = {"choose:0", "choose:1", "choose:2", "choose:3", "edit:9600,n,8,1", "edit:4800,e,7,2", "edit:48x", "leave"};
     std::mt19937 random(20261207);
     const auto pick = [&](const auto& from) { return std::string(from[random() % std::size(from)]); };
@@ -351,7 +468,7 @@ TEST(RadioLink, TheRuleHoldsOverGeneratedInterleavings)
                 whileUp += (whileUp.empty() ? "" : ",") + (random() % 12 ? pick(anytime) : std::string("close"));
             steps += whileUp.empty() ? "" : '{' + whileUp + '}';
         }
-        steps += std::string(random() % 8 ? "" : " close") + " plug freed drain";
+        steps += std::string(random() % 8 ? "" : " close") + " plug freed drain settle";
         Rig rig;
         rig.run(steps);
         if (!rig.broken.empty())

@@ -118,25 +118,36 @@ TEST(Rigctl, EachCommandAsksTheRadioAndAnswersAsRigctldDoes)
     EXPECT_TRUE(c.said.ends_with("\ndone\n"));
 }
 
-// A line too long, bytes cut anywhere, lines sent ahead: one command at a
-// time, each answered in order, and a session gone before its reply.
+// A line too long, bytes cut anywhere, lines sent ahead: PTT carried out as
+// it is read, any other command once the line before it is answered, every
+// answer in order, and a session gone before its reply.
 TEST(Rigctl, LinesComeCutAndAheadAndTooLong)
 {
     Conversation c;
     c.radio.script = {"later", "=00 40 07 14 00"};
-    c.feed(std::string(3000, 'x') + "\nm\nf\n");
+    c.feed(std::string(3000, 'x') + "\nm\nf\nT 1\n");
     EXPECT_EQ(c.said, "RPRT -1\n") << "the long line is refused once";
-    EXPECT_EQ(c.radio.asked, "04") << "f waits until m is answered";
-    EXPECT_EQ(c.session.room(), 0u);
+    EXPECT_EQ(c.radio.asked, "04 | T1") << "f waits until m is answered; T does not";
     c.radio.waiting();
-    EXPECT_EQ(c.said, "RPRT -1\nUSB\n2400\n14074000\n");
-    EXPECT_GT(c.session.room(), 0u);
+    EXPECT_EQ(c.said, "RPRT -1\nUSB\n2400\n14074000\nRPRT 0\n");
 
     Conversation cut;
     cut.radio.script = {"=00 40 07 14 00"};
     for (const char ch : std::string("T 1\n+f\n"))
         cut.feed(std::string(1, ch));
     EXPECT_EQ(cut.said, "RPRT 0\nget_freq:\nFrequency: 14074000\nRPRT 0\n");
+
+    // Only a rigctl client is heard: an HTTP request (a web page's POST) or a
+    // first line that is no command ends the session there.
+    for (const auto& [lines, asked, refusal] : {std::tuple{"POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\nT 1\nq\n", "", "spoke HTTP"},
+                                                {"T 1\nContent-Type: text/plain\nT 0\n", "T1", "spoke HTTP"},
+                                                {"hello\nT 1\n", "", "did not speak rigctl"},
+                                                {"\\chk_vfo\nT 1\n", "T1", ""}}) {
+        Conversation http;
+        http.feed(lines);
+        EXPECT_EQ(http.radio.asked, asked) << lines;
+        EXPECT_EQ(http.session.refusal(), refusal) << lines;
+    }
 
     auto gone = std::make_unique<Conversation>();
     gone->radio.script = {"later"};

@@ -209,6 +209,8 @@ TEST_F(Window, TheStartUpTable)
         form->ptt(0, 1);
         for (Pty* pty : {radio.get(), &com3})
             EXPECT_EQ(framesOf(pty->read(7, pty == c.keyed ? 2000 : 50)), pty == c.keyed ? "T" : "");
+        // The keyed mark follows the radio: there while a transmit went out, never for one dropped.
+        EXPECT_EQ(QFile::remove(sandbox.socketPath() + ".keyed"), c.keyed != nullptr);
         EXPECT_EQ(c.keyed ? c.keyed->lineSpeed() : 0u, c.speed);
         EXPECT_EQ(sandbox.readSettings(), text);
         EXPECT_TRUE(messages.shown.empty());

@@ -2,6 +2,7 @@
 // torvakfunc: hands one command pair to a running torvak-ptt, as a host
 // program would. "torvakfunc COMMAND STATE", or tx, rx, close.
 #include "core/host_command.h"
+#include "core/text.h"
 #include "platform/host_link.h"
 
 #include <QFile>
@@ -32,14 +33,7 @@ int usage()
     return kUsage;
 }
 
-std::optional<std::int32_t> word(std::string_view text)
-{
-    std::int32_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
+std::optional<std::int32_t> word(std::string_view text) { return torvak::wholeNumber<std::int32_t>(text); }
 
 std::optional<torvak::HostCommand> parse(int argc, char* argv[])
 {
