@@ -3,12 +3,16 @@
 // line settings, what is accepted is a usable line and reads back the same,
 // and the port keeps its settings when it refuses one; as a stored number,
 // readings stay in 16 bits rounded halves to even, and the port takes only
-// 1 to 16; as a device mapping, it names an absolute path or nothing.
+// 1 to 16; as a device mapping, it names an absolute path or nothing. As a
+// line of the settings file, whatever it is, it costs no key on another line,
+// on reading or on the next write.
 #include "check.h"
+#include "core/text.h"
 #include "../tests/support/fakes.h"
 #include "port/device_map.h"
 #include "port/radio_port.h"
 #include "settings/options.h"
+#include "settings/settings_text.h"
 
 #include <array>
 #include <cmath>
@@ -50,5 +54,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Status numbered = stored.status ? port.setPortNumber(stored.value) : stored.status;
     check(numbered.ok() == (stored.status && stored.value >= 1 && stored.value <= 16), "port number range");
 
+    // One line of the file (up to its first line break) among sections of known keys.
+    const std::string line = text.substr(0, text.find('\n'));
+    SettingsText file("[Com]\nComPort=2\n" + line + "\n[Devices]\nCOM1=/dev/ttyUSB0\n[Safety]\nTransmitLimit=120\n");
+    const bool ownHeader = line.find("ComPort") != std::string::npos; // it may set the key itself
+    for (int pass = 0; pass < 2; ++pass) {
+        if (!ownHeader)
+            check(file.value("Com", "ComPort") == (pass ? "3" : "2"), "a line cost the key before it");
+        check(file.value("Devices", "COM1") == "/dev/ttyUSB0" && file.value("Safety", "TransmitLimit") == "120",
+              "a line cost a section after it");
+        file.setValue("Win", "Top", text);
+        if (!ownHeader)
+            file.setValue("Com", "ComPort", "3");
+        check(SettingsText(file.text()).value("Win", "Top") == text, "a value does not read back as written");
+        check(file.text().find("\n" + line + "\n") != std::string::npos, "a write changed a line it did not set");
+        file = SettingsText(file.text());
+    }
     return 0;
 }

@@ -26,12 +26,12 @@ void DeviceWatcher::watch(const std::string& devicePath)
     const QStringList watched = folders_.directories();
     if (watched == QStringList{folder})
         return;
+    if (arming)
+        arming();
     folders_.addPath(folder);
     for (const QString& old : watched)
         if (old != folder)
             folders_.removePath(old);
-    if (armed)
-        armed();
     // What changed before the watch was armed is seen by looking once, on the
     // next turn: whoever asked for the watch is not in the middle of it then.
     QMetaObject::invokeMethod(this, &DeviceWatcher::folderChanged, Qt::QueuedConnection);

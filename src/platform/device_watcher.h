@@ -24,8 +24,9 @@ public:
     void watch(const std::string& devicePath) override;
     void stop() override;
 
-    // For tests: runs just after the watch is armed, before the first look.
-    std::function<void()> armed;
+    // For tests: runs just before the watch is armed, when only the first
+    // look can see what changes.
+    std::function<void()> arming;
 
 private:
     void folderChanged();

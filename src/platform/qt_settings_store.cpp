@@ -2,19 +2,24 @@
 #include "qt_settings_store.h"
 
 #include "core/report.h"
+#include "settings/settings_text.h"
 
-#include <QSettings>
+#include <QFile>
+#include <QSaveFile>
 #include <QStandardPaths>
-#include <QStringList>
 
 namespace torvak {
 
 namespace {
 
-QString keyOf(std::string_view section, std::string_view key)
+// The file as it is now; a missing file reads as empty.
+std::optional<SettingsText> load(const QString& path)
 {
-    return QString::fromUtf8(section.data(), static_cast<qsizetype>(section.size())) + u'/'
-        + QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.exists() ? std::nullopt : std::optional(SettingsText(""));
+    const QByteArray bytes = file.readAll();
+    return SettingsText(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 } // namespace
@@ -27,39 +32,41 @@ QtSettingsStore::QtSettingsStore()
 QtSettingsStore::QtSettingsStore(const QString& path)
     : path_(path)
 {
-    const QSettings settings(path_, QSettings::IniFormat);
-    if (settings.status() == QSettings::AccessError)
+    const std::optional<SettingsText> text = load(path_);
+    if (!text) {
         report("cannot read the settings file " + path.toStdString() + ": using the defaults");
-    else if (settings.status() == QSettings::FormatError)
-        report("the settings file " + path.toStdString() + " is damaged: reading what can be read");
+        return;
+    }
+    // Each line that cannot be read is skipped, once said; the rest is read.
+    for (const std::string& line : text->damage()) {
+        damage_.push_back("the settings file " + path.toStdString() + ", " + line + "; it is skipped");
+        report(damage_.back());
+    }
 }
 
 QString QtSettingsStore::defaultPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        + QStringLiteral("/VARN.conf");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/VARN.conf");
 }
 
 std::optional<std::string> QtSettingsStore::read(std::string_view section, std::string_view key) const
 {
-    const QVariant value = QSettings(path_, QSettings::IniFormat).value(keyOf(section, key));
-    if (!value.isValid())
-        return std::nullopt;
-    // A hand-edited "Settings=9600,n,8,1" comes back as a list: it is one text.
-    if (value.typeId() == QMetaType::QStringList)
-        return value.toStringList().join(u',').toStdString();
-    return value.toString().toStdString();
+    const std::optional<SettingsText> text = load(path_);
+    return text ? text->value(section, key) : std::nullopt;
 }
 
-Status QtSettingsStore::write(std::string_view section, std::string_view key, std::string_view text)
+Status QtSettingsStore::write(std::string_view section, std::string_view key, std::string_view value)
 {
-    // A QSettings of its own for each write: its status is the first error it
-    // met, so a long-lived one would report a damaged file, or one failed write,
-    // for ever after. A damaged file is rewritten with what could be read.
-    QSettings settings(path_, QSettings::IniFormat);
-    settings.setValue(keyOf(section, key), QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-    settings.sync();
-    if (settings.status() == QSettings::AccessError)
+    // Only the key's own line changes: a line that could not be read, and
+    // every other section and key, are written back as they stand.
+    std::optional<SettingsText> text = load(path_);
+    if (!text)
+        return Status::failure("cannot read the settings file " + path_.toStdString() + " to write it");
+    text->setValue(section, key, value);
+    const std::string bytes = text->text();
+    QSaveFile file(path_);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())
+        || !file.commit())
         return Status::failure("cannot write the settings file " + path_.toStdString());
     return Status::success();
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace torvak {
 
@@ -17,6 +18,8 @@ public:
     virtual std::optional<std::string> read(std::string_view section, std::string_view key) const = 0;
     // Stores the text; a store that cannot be written is a failure, never a silent loss.
     virtual Status write(std::string_view section, std::string_view key, std::string_view text) = 0;
+    // The lines that could not be read (each skipped), for the operator.
+    virtual std::vector<std::string> damage() const { return {}; }
 };
 
 } // namespace torvak

@@ -23,6 +23,7 @@ public:
     {
         return store_.read(section, key);
     }
+    std::vector<std::string> damage() const override { return store_.damage(); }
     Status write(std::string_view section, std::string_view key, std::string_view text) override
     {
         Status written = store_.write(section, key, text);

@@ -386,7 +386,7 @@ void Form1::showRing()
 {
     // Shown on the lamp, never in a modal box: a stream of host commands to a
     // dead port would pile boxes up.
-    QStringList faults{portFault_, hostLinkDown_, notSaved_, rigctlDown_};
+    QStringList faults{portFault_, hostLinkDown_, notSaved_, rigctlDown_, settingsDamaged_};
     faults.removeAll(QString());
     const QString text = faults.join(u'\n');
     Shape1->setFault(text);

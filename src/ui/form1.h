@@ -102,7 +102,7 @@ private:
     QtSerialDevice device_;
     DeviceWatcher deviceWatcher_;
     QTimer answerDue_, transmitLimit_, questionDue_;
-    QString portFault_, hostLinkDown_, notSaved_, rigctlDown_;
+    QString portFault_, hostLinkDown_, notSaved_, rigctlDown_, settingsDamaged_;
     std::pair<bool, bool> iconShows_{false, false}; // transmit, fault
     bool keyedMark_ = false; // the mark is there
 

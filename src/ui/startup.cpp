@@ -39,6 +39,11 @@ Form1::Start Form1::load()
         link_.retryWhenTheDirectoryChanges();
     }
 
+    // A line of the settings file that cannot be read stays on the ring.
+    for (const std::string& line : store_.damage())
+        settingsDamaged_ += (settingsDamaged_.isEmpty() ? QStringLiteral("In ") : QStringLiteral("\nIn "))
+            + QString::fromStdString(line);
+
     // 3. The stored settings text into the box (loaded is false: nothing reacts).
     Text1->setText(QString::fromStdString(options::lineSettings(store_)));
 

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -229,8 +230,9 @@ TEST_F(EndToEnd, TheHostLinkHoldsUnderPressure)
     EXPECT_TRUE(QFile::exists(sandbox.path("notes")));
 }
 
-// Hamlib's client keys, tunes and reads through torvak-ptt; a client that
-// dies keyed releases the radio, unless a later command was someone else's.
+// Hamlib's client keys, tunes and reads through torvak-ptt; a one-shot
+// rigctl leaves the radio as it put it; a client that dies keyed releases
+// it, unless a later command was someone else's.
 // Only loopback listens, and only when asked.
 TEST_F(EndToEnd, HamlibClientsShareTheRadio)
 {
@@ -253,7 +255,8 @@ TEST_F(EndToEnd, HamlibClientsShareTheRadio)
     const std::tuple<QStringList, const char*, const char*> rows[] = {
         {{"T", "1", "t", "T", "0", "t"}, "1\n0", "TX RX"},
         {{"T", "2", "T", "3", "T", "0"}, "", "TX TX RX"},
-        {{"T", "1"}, "", "TX RX"}, // the client ends keyed: released
+        {{"T", "1"}, "", "TX"}, // one-shot: the client ends with q, the radio stays as it put it
+        {{"T", "0"}, "", "RX"},
         {{"F", "7074000", "f", "m"}, "7074000\nUSB\n2400", "FE FE 04 E0 05 00 40 07 07 00 FD"},
         {{"M", "CW", "500", "m"}, "CW\n500", "FE FE 04 E0 06 03 02 FD"},
         {{"m"}, "CW\n500", ""}, // a new client, which has nothing cached: the radio kept it
@@ -280,6 +283,32 @@ TEST_F(EndToEnd, HamlibClientsShareTheRadio)
     EXPECT_EQ(torvakfunc({"tx"}), 0);
     EXPECT_EQ(rigctl(port, {"T", "0"}), "");
     EXPECT_EQ(next(2), "TX RX");
+
+    // Only this user's Hamlib programs: a web page's POST, whole or cut, and
+    // the same client run as another user are closed, and key nothing.
+    for (const QByteArrayList& writes : {QByteArrayList{"POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 6\r\n\r\nT 1\nq\n"},
+                                         QByteArrayList{"POS", "T / HTTP/1.1\r\nHo", "st: x\r\n\r\nT 1\n"}}) {
+        QTcpSocket web;
+        web.connectToHost(QHostAddress::LocalHost, port);
+        ASSERT_TRUE(web.waitForConnected(2000));
+        for (const QByteArray& bytes : writes) {
+            web.write(bytes);
+            web.waitForBytesWritten(1000);
+            web.waitForReadyRead(50);
+        }
+        EXPECT_TRUE(web.state() == QAbstractSocket::UnconnectedState || web.waitForDisconnected(2000));
+    }
+    EXPECT_TRUE(ptt.says("refused a connection that spoke HTTP"));
+    if (::getuid() == 0) {
+        QProcess other;
+        other.start(QStringLiteral("setpriv"), {"--reuid=65534", "--regid=65534", "--clear-groups", "rigctl", "-m", "2", "-r",
+                                                QStringLiteral("127.0.0.1:%1").arg(port), "T", "1"});
+        EXPECT_NE(exitCodeOf(other, 10000), 0);
+        EXPECT_TRUE(ptt.says("refused a connection that belongs to another user (uid 65534)"));
+    } else {
+        std::fprintf(stderr, "not root: another user's client is not tried\n");
+    }
+    EXPECT_EQ(next(1, 500), "") << "nothing reached the radio";
 
     // 16 clients at most; one floods and never reads: the others, and the
     // host, are served. (What the flood costs in memory is not asserted here;

@@ -170,3 +170,37 @@ TEST(SerialLine, OpenFailuresSayWhy)
         EXPECT_FALSE(port.isOpen()) << path;
     }
 }
+
+// A device that appears as udev makes /dev/serial/by-id (a link made under
+// another name and renamed into place) opens the port, and a receive waiting
+// for it goes out: with the folder there or made later, and with the rename
+// landing as the watch is armed, seen by its first look.
+TEST(SerialLine, ADeviceRenamedIntoPlaceOpensThePort)
+{
+    for (const auto& [folderLater, whileArming] : {std::pair{false, false}, {true, false}, {false, true}}) {
+        Pty radio;
+        QTemporaryDir dir;
+        const QString byId = dir.filePath(QStringLiteral("by-id")), link = byId + QStringLiteral("/usb-radio");
+        const auto plug = [&] {
+            QDir().mkpath(byId);
+            QFile::link(radio.slavePath, byId + QStringLiteral("/.tmp-usb-radio"));
+            ::rename(QFile::encodeName(byId + QStringLiteral("/.tmp-usb-radio")).constData(), QFile::encodeName(link).constData());
+        };
+        if (!folderLater)
+            QDir().mkpath(byId);
+        QtSerialDevice device;
+        DeviceWatcher watch;
+        if (whileArming)
+            watch.arming = [&] { std::exchange(watch.arming, nullptr), plug(); };
+        MemoryStore store;
+        store.values["Devices/COM1"] = link.toStdString();
+        TestView view;
+        RadioLink radioLink(device, watch, store, view);
+        radioLink.start();
+        radioLink.sendPtt(PttState::Receive);
+        if (!whileArming)
+            plug();
+        EXPECT_EQ(framesOf(radio.read(7, 3000)), "R") << folderLater << whileArming;
+        EXPECT_TRUE(radioLink.isOpen());
+    }
+}

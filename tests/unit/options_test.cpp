@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/options.h"
+#include "settings/settings_text.h"
 #include "support/fakes.h"
 
 #include <gtest/gtest.h>
@@ -41,4 +42,31 @@ TEST(Options, TheStoredPortTableDefaultsAndWrites)
     EXPECT_EQ(runMinimized(store).value, -2);
     store.writable = false;
     EXPECT_FALSE(storeTopMost(store, 0));
+}
+
+// A line that cannot be read costs no other: every key around it is read,
+// the damage is told by its line, and a write changes its own line only.
+// Values a write quotes or escapes read back as written.
+TEST(SettingsText, ADamagedLineCostsNoOther)
+{
+    for (const std::string bad : {"key = \"open quote", "[unterminated", "no equals sign", "=7", "Settings=9600\\"}) {
+        const std::string before = "[Com]\nComPort=2\n", after = "[Devices]\nCOM1=/dev/ttyUSB0\n\n[Safety]\nTransmitLimit=120\n";
+        torvak::SettingsText text(before + bad + "\n" + after);
+        ASSERT_EQ(text.damage().size(), 1u) << bad;
+        EXPECT_TRUE(text.damage()[0].starts_with("line 3 (" + bad + "): ")) << text.damage()[0];
+        EXPECT_EQ(text.value("Com", "ComPort"), "2") << bad;
+        EXPECT_EQ(text.value("Devices", "COM1"), "/dev/ttyUSB0") << bad;
+        EXPECT_EQ(text.value("Safety", "TransmitLimit"), "120") << bad;
+        text.setValue("Com", "ComPort", "3");
+        text.setValue("Safety", "TransmitLimit", "60");
+        text.setValue("Win", "Top", "1");
+        EXPECT_EQ(text.text(), "[Com]\nComPort=3\n" + bad + "\n[Devices]\nCOM1=/dev/ttyUSB0\n\n[Safety]\nTransmitLimit=60\n\n[Win]\nTop=1\n");
+    }
+    torvak::SettingsText text("[Com]\nSettings=9600,n,8,1\nOther=\"4800,e,7,2\"\n");
+    EXPECT_EQ(text.value("Com", "Settings"), "9600,n,8,1") << "a hand-edited list is one text";
+    EXPECT_EQ(text.value("Com", "Other"), "4800,e,7,2");
+    for (const std::string value : {"9600,n,8,1", " blank", "a\"b\\c", "@at", "tab\there", "semi;colon", ""}) {
+        text.setValue("Com", "Settings", value);
+        EXPECT_EQ(torvak::SettingsText(text.text()).value("Com", "Settings"), value) << text.text();
+    }
 }

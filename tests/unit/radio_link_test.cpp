@@ -489,6 +489,8 @@ TEST(RadioLink, TheRadiosAnswers)
         {"answers:noise echo:off tx late rx late", "T R", "was not CI-V", 1},
         {"answers:none tx late rx late tx tx late", "T R T T", "though the bus echoed", 1},
         {"answers:none tx late answers:done rx", "T R", "", 2},
+        // Frames a closed port cannot take: one line when it begins, one with the count when it ends.
+        {"unplug tx rx tx rx tx rx plug", "R", "", 5},
         // Typing: one line per change of outcome, and the ring gives the
         // reason until a text the port takes.
         {"edit:4 edit:48 edit:48x", "", "The port settings \"48x\" were refused: expected", 1},
