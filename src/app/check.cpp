@@ -27,37 +27,12 @@ namespace {
 
 void say(const std::string& line) { std::printf("%s\n", line.c_str()); }
 
-// A process's name, from /proc.
-QString nameOf(const QString& pid)
-{
-    QFile comm(QStringLiteral("/proc/") + pid + QStringLiteral("/comm"));
-    return comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll()).trimmed() : QString();
-}
-
-// The processes that have this file open, as "PID (name)", from /proc.
-std::string holdersOf(const QString& device)
-{
-    std::string holders;
-    const QString self = QString::number(::getpid());
-    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
-        if (pid == self)
-            continue;
-        for (const QFileInfo& fd : QDir(QStringLiteral("/proc/") + pid + QStringLiteral("/fd")).entryInfoList(QDir::Files | QDir::System)) {
-            if (fd.symLinkTarget() != device)
-                continue;
-            holders += (holders.empty() ? "" : ", ") + pid.toStdString() + " (" + nameOf(pid).toStdString() + ")";
-            break;
-        }
-    }
-    return holders;
-}
-
 // Services known to take serial adapters for themselves.
 std::string grabbersRunning()
 {
     std::string running;
     for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
-        const QString name = nameOf(pid);
+        const QString name = QtSerialDevice::nameOf(pid);
         if ((name == QLatin1String("ModemManager") || name == QLatin1String("brltty")) && running.find(name.toStdString()) == std::string::npos)
             running += (running.empty() ? "" : ", ") + name.toStdString();
     }
@@ -92,7 +67,7 @@ int checkRadio()
     const bool allowed = ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
     say(allowed ? "permission: granted"
                 : "permission: denied; add yourself to the dialout group (sudo adduser $USER dialout), then log in again");
-    const std::string holders = holdersOf(device);
+    const std::string holders = QtSerialDevice::holdersOf(device);
     say(holders.empty() ? "busy: no other program has it open" : "busy: held open by " + holders);
     const std::string grabbers = grabbersRunning();
     say(grabbers.empty() ? "services that grab serial adapters: none running"

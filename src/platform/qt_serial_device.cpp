@@ -4,12 +4,17 @@
 #include "core/report.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,6 +110,7 @@ Status QtSerialDevice::open(const std::string& path, const LineSettings& setting
         port_.close();
     port_.clearError();
     settings_ = settings;
+    toldShared_ = false;
     return applied;
 }
 
@@ -192,6 +198,40 @@ void QtSerialDevice::written()
         drained();
 }
 
+QString QtSerialDevice::nameOf(const QString& pid)
+{
+    QFile comm(QStringLiteral("/proc/") + pid + QStringLiteral("/comm"));
+    return comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll()).trimmed() : QString();
+}
+
+std::string QtSerialDevice::holdersOf(const QString& device)
+{
+    std::string holders;
+    const QString self = QString::number(::getpid());
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
+        if (pid == self)
+            continue;
+        for (const QFileInfo& fd : QDir(QStringLiteral("/proc/") + pid + QStringLiteral("/fd")).entryInfoList(QDir::Files | QDir::System)) {
+            if (fd.symLinkTarget() != device)
+                continue;
+            holders += (holders.empty() ? "" : ", ") + pid.toStdString() + " (" + nameOf(pid).toStdString() + ")";
+            break;
+        }
+    }
+    return holders;
+}
+
+bool QtSerialDevice::deviceGone() const
+{
+    const int fd = port_.handle();
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 0) == 1 && (ready.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        return true;
+    termios line {};
+    struct stat st {};
+    return ::tcgetattr(fd, &line) != 0 || ::stat(QFile::encodeName(port_.portName()).constData(), &st) != 0;
+}
+
 void QtSerialDevice::onError(QSerialPort::SerialPortError error)
 {
     // A hung-up device keeps reporting "readable" with nothing to read (a read
@@ -201,6 +241,14 @@ void QtSerialDevice::onError(QSerialPort::SerialPortError error)
         return;
     if (!port_.isOpen() || closing_)
         return;
+    // A read that found nothing where the device said there was something:
+    // another reader took it. The device is there; the port stays open.
+    if (!deviceGone()) {
+        port_.clearError();
+        if (!std::exchange(toldShared_, true) && shared)
+            shared(holdersOf(QFileInfo(port_.portName()).canonicalFilePath()));
+        return;
+    }
     closing_ = true;
     QMetaObject::invokeMethod(this, [this] {
         closing_ = false;

@@ -24,7 +24,14 @@ public:
     Status write(std::span<const std::uint8_t> bytes) override;
     void discardQueued() override;
 
+    // The processes other than this one that have this file open, as
+    // "PID (name), ...", from /proc; and a process's name.
+    static std::string holdersOf(const QString& device);
+    static QString nameOf(const QString& pid);
+
 private:
+    // Hung up, unplugged or gone from its path; not merely read empty.
+    bool deviceGone() const;
     void drain();
     void written();
     void onError(QSerialPort::SerialPortError error);
@@ -33,6 +40,7 @@ private:
     QSerialPort port_;
     LineSettings settings_;
     bool closing_ = false;
+    bool toldShared_ = false;
 };
 
 } // namespace torvak

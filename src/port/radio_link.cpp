@@ -19,6 +19,12 @@ RadioLink::RadioLink(SerialDevice& device, DeviceWatch& watch, const SettingsSto
     device_.drained = [this] { lineDrained(); };
     device_.received = [this](std::span<const std::uint8_t> bytes) { received(bytes); };
     watch_.appeared = [this] { keepOpen(); };
+    device_.shared = [this](const std::string& holders) {
+        sharedProblem_ = "Another program reads the radio's device too" + (holders.empty() ? "" : " (held open by " + holders + ")")
+            + ": the radio's answers may go to it";
+        view_.tell(sharedProblem_);
+        publish();
+    };
 }
 
 Status RadioLink::setSettings(std::string_view text)
@@ -49,6 +55,7 @@ Status RadioLink::open()
     }
     watch_.stop();
     openFailure_.clear();
+    sharedProblem_.clear();
     wentAway_ = false;
     return opened;
 }
@@ -439,7 +446,7 @@ void RadioLink::publish()
     if (wentAway_)
         port = "The radio port went away (the device hung up or was removed)" + (port.empty() ? "" : ": " + port);
     std::string fault;
-    for (const std::string* part : {&port, &settingsProblem_, &limitProblem_, &lineProblem_, &lastProblem_, &answerProblem_})
+    for (const std::string* part : {&port, &settingsProblem_, &limitProblem_, &sharedProblem_, &lineProblem_, &lastProblem_, &answerProblem_})
         if (!part->empty())
             fault += (fault.empty() ? "" : "\n") + *part;
     if (fault == fault_)

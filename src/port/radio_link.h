@@ -190,6 +190,7 @@ private:
     std::string answerProblem_; // what the radio made of it
     std::string settingsProblem_; // the settings last given were refused
     std::string limitProblem_; // [Safety] TransmitLimit cannot be taken
+    std::string sharedProblem_; // another process reads the device too
     std::string notSentWhy_; // frames are not going out, and why
     int notSent_ = 0; // since they stopped going out
     std::map<std::string, std::string, std::less<>> told_; // each sequence's last outcome on stderr

@@ -43,6 +43,9 @@ public:
     std::function<void(std::size_t unsent)> lost;
     std::function<void()> drained;
     std::function<void(std::span<const std::uint8_t>)> received;
+    // Another process reads the device too (what it names, or nothing): the
+    // radio's answers may go to it. Told once for each open.
+    std::function<void(const std::string& holders)> shared;
 };
 
 } // namespace torvak

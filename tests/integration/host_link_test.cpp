@@ -1,12 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The host link over a real Unix socket in a private runtime directory.
+#include "platform/device_watcher.h"
 #include "platform/host_link.h"
+#include "platform/qt_serial_device.h"
+#include "port/radio_link.h"
+#include "support/fakes.h"
 #include "support/helpers.h"
 
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -149,5 +157,109 @@ TEST(HostLink, TheSocketPathAndRuntimeDirectoryTable)
         } else {
             EXPECT_EQ(::lstat(path.constData(), &after) == 0 && after.st_ino == before.st_ino, existed) << reason;
         }
+    }
+}
+
+// The host link, the port's owner and a pseudo-terminal radio together.
+struct LinkedRadio {
+    Sandbox sandbox;
+    Pty radio;
+    QtSerialDevice device;
+    DeviceWatcher watch;
+    MemoryStore store;
+    TestView view;
+    RadioLink radioLink{device, watch, store, view};
+    HostLink link;
+    LinkedRadio()
+    {
+        radio.answers = true;
+        store.values["Devices/COM1"] = radio.slavePath.toStdString();
+        if (link.installHook().hook != HostLink::Hook::Installed)
+            ADD_FAILURE() << "no host link";
+        QObject::connect(&link, &HostLink::hostCommand, [this](std::int32_t c, std::int32_t s) {
+            if (c == kCommandPtt)
+                radioLink.sendPtt(s ? PttState::Transmit : PttState::Receive);
+        });
+        radioLink.start();
+    }
+    // The frames the radio got until this one came last, as "T R ..."; bounded.
+    QString until(const QString& last, int timeoutMs = 10000)
+    {
+        QString frames;
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!frames.endsWith(last) && !deadline.hasExpired())
+            frames += (frames.isEmpty() ? "" : " ") + QString::fromStdString(framesOf(radio.read(7, 50)));
+        return frames.simplified();
+    }
+};
+
+// A host that never stops writing holds another back by one socket buffer at
+// most: the other's transmit and receive reach the radio while it floods.
+TEST(HostLink, AFloodStarvesNoOtherHost)
+{
+    LinkedRadio rig;
+    std::atomic<bool> flooding{true};
+    const int a = connectUnix(rig.sandbox.socketPath()), b = connectUnix(rig.sandbox.socketPath());
+    std::thread flood([&] {
+        const QByteArray ignored = records({{7, 7}}).repeated(512);
+        const QDeadlineTimer deadline(5000);
+        for (pollfd out{a, POLLOUT, 0}; flooding && !deadline.hasExpired();)
+            if (::poll(&out, 1, 10) > 0 && ::write(a, ignored.constData(), ignored.size()) < 0)
+                break;
+        flooding = false;
+    });
+    send(b, records({{0, 1}}));
+    const QString keyed = rig.until(QStringLiteral("T"));
+    send(b, records({{0, 0}}));
+    const QString released = rig.until(QStringLiteral("R"));
+    const bool stillFlooding = flooding.exchange(false);
+    flood.join();
+    EXPECT_EQ(keyed + " " + released, "T R");
+    EXPECT_TRUE(stillFlooding) << "the other host was heard only once the flood stopped";
+    for (const int fd : {a, b})
+        ::close(fd);
+}
+
+// Bursts of any length, with another reader of the device taking the radio's
+// answers: the line ends on the last command, the port is never taken for
+// gone, and the other reader is said once.
+TEST(HostLink, BurstsEndOnTheLastCommandWhileAnotherReadsTheDevice)
+{
+    for (const auto& [hosts, each] : {std::pair{1, 600}, {1, 2000}, {1, 20000}, {20, 1000}}) {
+        LinkedRadio rig;
+        std::atomic<bool> done{false};
+        std::thread other([&] { // another reader of the device, as a probing service would be
+            char bytes[256];
+            for (pollfd in{rig.radio.slave, POLLIN, 0}; !done;)
+                if (::poll(&in, 1, 10) > 0 && ::read(rig.radio.slave, bytes, sizeof bytes) < 0)
+                    break;
+        });
+        std::vector<int> fds;
+        for (int h = 0; h < hosts; ++h)
+            fds.push_back(connectUnix(rig.sandbox.socketPath()));
+        std::thread sender([&] { // each host's burst alternates and ends on a receive
+            QByteArray burst;
+            for (int i = each - 1; i >= 0; --i)
+                burst += records({{0, i % 2}});
+            for (const int fd : fds)
+                for (qsizetype sent = 0, n = 0; sent < burst.size() && n >= 0; sent += std::max<qsizetype>(n, 0))
+                    n = ::write(fd, burst.constData() + sent, static_cast<std::size_t>(burst.size() - sent));
+        });
+        QByteArray wire;
+        for (QDeadlineTimer deadline(20000); !deadline.hasExpired();) {
+            wire += rig.radio.read(1, 200);
+            if (wire.endsWith(bytesOf(kReceiveFrame)) && rig.radio.read(1, 300).isEmpty() && rig.device.bytesQueued() == 0)
+                break;
+        }
+        sender.join();
+        done = true;
+        other.join();
+        SCOPED_TRACE(std::to_string(hosts) + " x " + std::to_string(each));
+        EXPECT_TRUE(wire.endsWith(bytesOf(kReceiveFrame)));
+        for (const std::string& line : rig.view.lines)
+            EXPECT_EQ(line.find("went away"), std::string::npos) << line;
+        EXPECT_TRUE(rig.radioLink.isOpen());
+        for (const int fd : fds)
+            ::close(fd);
     }
 }

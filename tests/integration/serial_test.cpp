@@ -30,7 +30,6 @@ std::vector<std::pair<unsigned long, int>> lineCalls; // (ioctl request, modem l
 template <typename F>
 F* real(const char* name) { return reinterpret_cast<F*>(::dlsym(RTLD_NEXT, name)); }
 
-QByteArray bytesOf(const Frame& f) { return QByteArray(reinterpret_cast<const char*>(f.data()), f.size()); }
 
 } // namespace
 

@@ -4,6 +4,7 @@
 // What the Qt-side tests share: a private runtime and config directory, a
 // pseudo-terminal as the radio, host connections, and the built programs.
 #include "core/host_command.h"
+#include "core/ptt_frame.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -113,7 +114,9 @@ struct Pty {
             pollfd ready{master, POLLIN, 0};
             ::poll(&ready, 1, static_cast<int>(std::min<qint64>(10, deadline.remainingTime())));
             if (QCoreApplication::instance()) {
-                QCoreApplication::processEvents();
+                // For a while, not one pass: a program in this process may
+                // carry out one command a turn.
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
                 QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             }
         }
@@ -170,6 +173,8 @@ inline std::string framesOf(const QByteArray& wire)
             out += std::string(out.empty() ? "" : " ") + (f == tx ? "T" : f == rx ? "R" : "?");
     return out;
 }
+
+inline QByteArray bytesOf(const Frame& f) { return QByteArray(reinterpret_cast<const char*>(f.data()), static_cast<qsizetype>(f.size())); }
 
 // Its exit code once it ends, -1 if it crashed or is still running after timeoutMs.
 inline int exitCodeOf(QProcess& p, int timeoutMs = 5000)
