@@ -7,6 +7,7 @@
 #include "support/helpers.h"
 
 #include <chrono>
+#include <string>
 #include <vector>
 
 namespace torvak::bench {
@@ -28,11 +29,19 @@ inline bool sendRecord(int fd, int command, int state)
 
 inline double microsSince(Clock::time_point t0) { return std::chrono::duration<double, std::micro>(Clock::now() - t0).count(); }
 
+// --quick: a few seconds, to show the benchmark runs and measures (scripts/test).
+bool quick(int argc, char* argv[]);
+
 struct Figures {
-    double min, median, p99, max;
+    double min = 0, median = 0, p99 = 0, max = 0;
+    std::size_t count = 0; // 0: nothing was measured
 };
 Figures figures(std::vector<double> samples);
+// Prints the figures, or that they could not be measured (which the exit status then says).
 void printFigures(const char* label, const Figures& f);
+// A benchmark that did not measure what it names fails loudly.
+void notMeasured(const std::string& what);
+int exitStatus();
 
 // A number from a /proc status file ("VmRSS" in KiB, say), 0 if absent.
 long statusField(const std::string& file, const char* field);

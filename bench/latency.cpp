@@ -64,7 +64,7 @@ int connectTo(const std::string& path)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    constexpr int kCommands = 1000;
+    const int kCommands = quick(argc, argv) ? 100 : 1000;
     Sandbox sandbox;
     Pty radio, relayed;
     sandbox.writeSettings(com1(radio.slavePath));
@@ -112,5 +112,5 @@ int main(int argc, char* argv[])
     printFigures("floor: 7 bytes straight into pty", f);
     std::printf("over the relay floor: median %.2fx (goal <= 1.5x), p99 %.2fx (goal <= 2x)\n", c.median / r.median,
                 c.p99 / r.p99);
-    return 0;
+    return exitStatus();
 }

@@ -139,13 +139,15 @@ std::optional<double> keyOverRigctl(int fd, AnsweringRadio& radio, int ptt)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    constexpr int kRounds = 300;
+    const bool fast = quick(argc, argv);
+    const int kRounds = fast ? 30 : 300;
     Sandbox sandbox;
     AnsweringRadio ours, theirs;
     const int ourPort = freePort(), theirPort = freePort();
     sandbox.writeSettings(com1(ours.path(), "[Rigctl]\nPort=" + QByteArray::number(ourPort) + "\n"));
     Program program(sandbox);
     QProcess rigctld;
+    endsWithParent(rigctld);
     rigctld.start(QStringLiteral("rigctld"), {"-m", "3051", "-r", theirs.path(), "-s", "9600", "-t", QString::number(theirPort)});
     if (!rigctld.waitForStarted()) {
         std::fprintf(stderr, "rigctld did not start (Debian: libhamlib-utils)\n");
@@ -192,7 +194,7 @@ int main(int argc, char* argv[])
         answer = got.size();
     }
     ::close(ourClient);
-    const std::string flood = [&] { std::string f; for (int i = 0; i < 100000; ++i) f += once; return f; }();
+    const std::string flood = [&] { std::string f; for (int i = 0; i < (fast ? 10000 : 100000); ++i) f += once; return f; }();
     const std::string rss = "/proc/" + std::to_string(program.process.processId()) + "/status";
     const long before = statusField(rss, "VmRSS");
     const int greedy = connectTcp(ourPort);
@@ -218,5 +220,7 @@ int main(int argc, char* argv[])
     std::printf("a client that sends \\dump_state %zu times (%.1f MB of answers) and never reads: %zu of its %zu bytes sent, "
                 "torvak-ptt's resident memory grew %ld KiB (goal < 1024)\n",
                 flood.size() / once.size(), double(flood.size() / once.size() * answer) / 1e6, taken, flood.size(), after - before);
-    return 0;
+    if (before <= 0 || after <= 0)
+        notMeasured("torvak-ptt's resident memory");
+    return exitStatus();
 }

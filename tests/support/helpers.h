@@ -19,7 +19,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <csignal>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -213,6 +215,12 @@ struct Radio {
 // torvak-ptt on the offscreen platform, run by command (such as prlimit) if
 // given; its stderr goes to a file in the sandbox, so that however much it
 // says it never waits for a reader (the benchmarks start it this way too).
+// A program started here ends with whoever started it, also one that crashed.
+inline void endsWithParent(QProcess& process)
+{
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
+
 struct Program {
     QProcess process;
     QString errFile;
@@ -225,6 +233,7 @@ struct Program {
         process.setProcessEnvironment(env);
         errFile = sandbox.path(QStringLiteral("stderr-%1.log").arg(++started));
         process.setStandardErrorFile(errFile);
+        endsWithParent(process);
         command << bin("torvak-ptt") << arguments;
         process.start(command.takeFirst(), command);
         if (waitForLink && !QTest::qWaitFor([&] { return QFile::exists(sandbox.socketPath()); }, 5000))
