@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Whatever a rigctl client sends, cut anywhere, with the radio answering
 // anything at any time: the session asks one question at a time, each a
-// well-formed CI-V frame, answers in whole lines, and outlives no reply.
+// well-formed CI-V frame, answers in whole lines, and outlives no reply; a
+// session refused (no rigctl, or HTTP) reads nothing more.
 #include "check.h"
 #include "rigctl/rigctl_session.h"
 
@@ -59,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     });
     std::string_view client(reinterpret_cast<const char*>(data), size / 2);
     for (int turns = 0; turns < 1000 && (!client.empty() || !radio.later.empty()); ++turns) {
+        check(session->refusal().empty() || session->room() == 0, "a refused session reads on");
         const std::size_t room = session->room();
         check(room <= RigctlSession::kLongestLine + 1, "room for more than a line");
         const std::size_t n = std::min({client.size(), room, std::size_t{1} + radio.choose() % 64});

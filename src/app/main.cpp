@@ -132,6 +132,9 @@ int main(int argc, char* argv[])
 
     form.setRigctlPort(rigctlPort);
     if (form.load() == torvak::Form1::Start::AlreadyRunning) {
+        // This window is never shown: the box stands on its own, in the middle of the screen.
+        if (auto* box = dynamic_cast<torvak::QtMessageBox*>(messages.get()))
+            box->setParent(nullptr);
         messages->show("torvak-ptt is already running.");
         return 1;
     }

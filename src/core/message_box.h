@@ -9,7 +9,9 @@ namespace torvak {
 class MessageBox {
 public:
     virtual ~MessageBox() = default;
-    virtual void show(std::string_view prompt) = 0;
+    // The prompt, and beneath it why, where there is a reason to give.
+    virtual void show(std::string_view prompt, std::string_view why) = 0;
+    void show(std::string_view prompt) { show(prompt, {}); }
 };
 
 } // namespace torvak

@@ -14,7 +14,8 @@ class QtMessageBox : public MessageBox {
 public:
     explicit QtMessageBox(QWidget* parent = nullptr) : parent_(parent) {}
     void setParent(QWidget* parent) { parent_ = parent; }
-    void show(std::string_view prompt) override;
+    void show(std::string_view prompt, std::string_view why) override;
+    using MessageBox::show;
 
 private:
     QWidget* parent_;
@@ -24,7 +25,8 @@ private:
 // TORVAK_PTT_NO_DIALOGS=1), messages go to stderr instead.
 class StderrMessageBox : public MessageBox {
 public:
-    void show(std::string_view prompt) override;
+    void show(std::string_view prompt, std::string_view why) override;
+    using MessageBox::show;
 };
 
 std::unique_ptr<MessageBox> makeMessageBox();

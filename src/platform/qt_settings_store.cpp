@@ -61,7 +61,7 @@ Status QtSettingsStore::write(std::string_view section, std::string_view key, st
     // every other section and key, are written back as they stand.
     std::optional<SettingsText> text = load(path_);
     if (!text)
-        return Status::failure("cannot read the settings file " + path_.toStdString() + " to write it");
+        return Status::failure("cannot write the settings file " + path_.toStdString());
     text->setValue(section, key, value);
     const std::string bytes = text->text();
     QSaveFile file(path_);

@@ -9,6 +9,15 @@ namespace torvak {
 
 namespace {
 
+// What the operator is told beneath a box: every step that failed, one a line.
+std::string why(const ResumeNext& seq)
+{
+    std::string text;
+    for (const std::string& reason : seq.failures())
+        text += (text.empty() ? "" : "\n") + reason;
+    return text;
+}
+
 void closeIfOpen(RadioLink& port, ResumeNext& seq)
 {
     if (port.isOpen())
@@ -29,7 +38,7 @@ ResumeNext choosePort(PortPanel& panel, int listPosition)
     seq.run(options::storeComPort(panel.store, static_cast<std::int16_t>(panel.port.portNumber())));
     seq.run(panel.port.open());
     if (seq.failed())
-        panel.messages.show(kComPortError);
+        panel.messages.show(kComPortError, why(seq));
     return seq;
 }
 
@@ -50,7 +59,7 @@ ResumeNext leaveSettingsBox(PortPanel& panel)
     closeIfOpen(panel.port, seq);
     seq.run(panel.port.setSettings(options::lineSettings(panel.store)));
     if (seq.failed())
-        panel.messages.show(kInvalidSettings);
+        panel.messages.show(kInvalidSettings, why(seq));
     // The operator was told about the settings; a port that will not open now
     // simply stays closed, as it would at start-up.
     if (!panel.port.isOpen())

@@ -30,6 +30,25 @@ const QString kMore = QStringLiteral("&More>>");
 const QString kLess = QStringLiteral("&Less<<");
 const QString kLampTip = QStringLiteral("Turns red on TX; Click to toggle TX state");
 
+// A tool tip that stays a readable column beside the lamp, never a strip over
+// the options panel: each line broken at blanks near 40 characters.
+QString wrapped(const QString& text, qsizetype columns = 40)
+{
+    QStringList lines;
+    for (const QString& line : text.split(u'\n')) {
+        QString current;
+        for (const QString& word : line.split(u' ')) {
+            if (!current.isEmpty() && current.size() + 1 + word.size() > columns) {
+                lines << current;
+                current.clear();
+            }
+            current += (current.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+        }
+        lines << current;
+    }
+    return lines.join(u'\n');
+}
+
 } // namespace
 
 Form1::Form1(SettingsStore& store, MessageBox& messages, HostLink& link, QWidget* parent)
@@ -390,7 +409,7 @@ void Form1::showRing()
     faults.removeAll(QString());
     const QString text = faults.join(u'\n');
     Shape1->setFault(text);
-    Label3->setToolTip(text.isEmpty() ? kLampTip : kLampTip + u'\n' + text);
+    Label3->setToolTip(wrapped(text.isEmpty() ? kLampTip : kLampTip + u'\n' + text));
     showIcon();
 }
 

@@ -193,11 +193,12 @@ struct MemoryStore : SettingsStore {
 
 // While the next box is up, whatever else happens meanwhile runs.
 struct RecordingBox : MessageBox {
-    std::vector<std::string> shown;
+    std::vector<std::string> shown, why;
     std::function<void()> whileUp;
-    void show(std::string_view prompt) override
+    void show(std::string_view prompt, std::string_view reason) override
     {
         shown.emplace_back(prompt);
+        why.emplace_back(reason);
         if (const auto meanwhile = std::exchange(whileUp, nullptr))
             meanwhile();
     }

@@ -81,7 +81,14 @@ struct Window : ::testing::Test {
             EXPECT_EQ(::write(host, bytes.constData(), bytes.size()), bytes.size());
         return framesOf(radio->read(7 * frames, timeoutMs));
     }
-    std::string ring() const { return child("Label3")->toolTip().toStdString(); }
+    // The lamp's tool tip, its lines as wrapped beside the lamp joined again.
+    std::string ring() const
+    {
+        const QString tip = child("Label3")->toolTip();
+        for (const QString& line : tip.split(u'\n'))
+            EXPECT_LE(line.size(), line.contains(u' ') ? 40 : 80) << "a tool tip line as wide as the panel: " << line.toStdString();
+        return QString(tip).replace(u'\n', u' ').toStdString();
+    }
     template <typename T = QWidget>
     T* child(const char* name) const { return form->findChild<T*>(QLatin1String(name)); }
     Lamp* lamp() const { return child<Lamp>("Shape1"); }
@@ -238,6 +245,7 @@ TEST_F(Window, TheOptionsReconfigureThePort)
         EXPECT_EQ(sandbox.stored("Settings"), typed[2] == 'x' ? "48x" : "\"4800,n,8,1\"") << "a text with commas is quoted";
     }
     EXPECT_EQ(messages.shown, (std::vector<std::string>{"Com port error"}));
+    EXPECT_THAT(messages.why.at(0), HasSubstr("COM2 (")) << "the box says why";
 
     sandbox.writeSettings(QByteArray("\x00\xff[[[=\n=\n[Com\nComPort=4\n\x01\x02", 26)); // damaged: still written
     child<QCheckBox>("Check2")->click();
@@ -267,7 +275,9 @@ TEST_F(Window, TheRealMessageBoxAndClosingWhileItIsUp)
         auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(shown, nullptr);
         EXPECT_EQ(shown->text(), QStringLiteral("Invalid comport settings"));
+        EXPECT_THAT(shown->informativeText().toStdString(), HasSubstr("\"48x\" were refused")) << "the box says why";
         EXPECT_EQ(shown->windowTitle(), QStringLiteral("torvak-ptt"));
+        EXPECT_GT(shown->width(), shown->fontMetrics().horizontalAdvance(shown->windowTitle()) + 100) << "its title is whole";
         EXPECT_EQ(shown->standardButtons(), QMessageBox::Ok);
         seen = true;
         form->close();
