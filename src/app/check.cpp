@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace torvak {
@@ -37,6 +39,20 @@ std::string grabbersRunning()
             running += (running.empty() ? "" : ", ") + name.toStdString();
     }
     return running;
+}
+
+// What kind of file the device is, said only when it is no serial port.
+std::string deviceKind(const QString& device)
+{
+    if (QFileInfo(device).isFile())
+        return ", a plain file, not a serial device";
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return "";
+    termios line {};
+    const bool serial = ::tcgetattr(fd, &line) == 0;
+    ::close(fd);
+    return serial ? "" : ", not a serial port (it has no line settings)";
 }
 
 } // namespace
@@ -63,12 +79,10 @@ int checkRadio()
         say("device: not there; plug the interface in, or find it with: ls -l /dev/serial/by-id/");
         return 1;
     }
-    say("device: " + device.toStdString() + (QFileInfo(device).isFile() ? ", a plain file, not a serial device" : ""));
+    say("device: " + device.toStdString() + deviceKind(device));
     const bool allowed = ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
     say(allowed ? "permission: granted"
                 : "permission: denied; add yourself to the dialout group (sudo adduser $USER dialout), then log in again");
-    const std::string holders = QtSerialDevice::holdersOf(device);
-    say(holders.empty() ? "busy: no other program has it open" : "busy: held open by " + holders);
     const std::string grabbers = grabbersRunning();
     say(grabbers.empty() ? "services that grab serial adapters: none running"
                          : "services that grab serial adapters: " + grabbers + " running; stop it if the port is taken");
@@ -77,11 +91,20 @@ int checkRadio()
     say("line settings: " + text + (line ? "" : ", refused: expected such as 9600,n,8,1; checking at 9600,n,8,1"));
     const LineSettings settings = line.value_or(LineSettings{});
 
+    // "Busy" is for a port that cannot be opened because another holds it;
+    // other holders of a port that opens are a note (they may take the
+    // radio's answers).
+    const std::string holders = QtSerialDevice::holdersOf(device);
     QtSerialDevice serial;
     if (const Status opened = serial.open(mapped.value, settings); !opened) {
         say("open: " + opened.reason());
+        if (opened.reason().find("busy") != std::string::npos)
+            say(holders.empty() ? "busy: held by a program this user cannot see (another user's, or root's)"
+                                : "busy: held open by " + holders);
         return 1;
     }
+    if (!holders.empty())
+        say("note: also open in " + holders + "; it may take the radio's answers");
     CivReader reader;
     bool echo = false, refused = false;
     std::string frequency;

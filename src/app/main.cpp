@@ -38,7 +38,16 @@ CommandLine readCommandLine(int argc, char* argv[], int& rigctlPort)
             std::fputs("Keys a TenTec transceiver between receive and transmit for a host program.\n"
                        "Host programs send commands over $XDG_RUNTIME_DIR/TORVAKFUNC, or with torvakfunc(1);\n"
                        "Hamlib programs (rig model 2) connect to --rigctl-port on 127.0.0.1.\n"
-                       "see torvak-ptt(1).\n",
+                       "\n"
+                       "  --check             with torvak-ptt closed: ask the radio its frequency on the\n"
+                       "                      configured port and say what was found\n"
+                       "  --rigctl-port PORT  listen for Hamlib clients on PORT this time (0: not at all)\n"
+                       "\n"
+                       "Settings: $XDG_CONFIG_HOME/VARN.conf (usually ~/.config/VARN.conf):\n"
+                       "  [Devices] COM1=/dev/ttyUSB0       the device each port number opens\n"
+                       "  [Rigctl]  Port=4532               where Hamlib clients connect\n"
+                       "  [Safety]  TransmitLimit=120       release a transmit held this many seconds\n"
+                       "See torvak-ptt(1).\n",
                        stdout);
             return CommandLine::Answered;
         }

@@ -111,12 +111,13 @@ struct RigctlSession::Command {
     void (*run)(RigctlSession&, const Command&, const Args&);
 };
 
-// One line as read: the command it names, its arguments, and whether it
-// asks for the extended answer.
+// One line as read: the command it names, its arguments, and for the
+// extended answer the separator between its parts ("+" asks for a line
+// break, ";", "|" and "," for themselves; 0: the plain answer).
 struct RigctlSession::Line {
     std::string name;
     Args args;
-    bool extended = false;
+    char separator = 0;
 };
 
 // An answer owed, in the order of the lines.
@@ -222,9 +223,10 @@ void RigctlSession::readLines()
         auto slot = std::make_shared<Slot>();
         Line& line = slot->line;
         const bool http = isHttp(text);
-        line.extended = text.front() == '+';
-        if (line.extended)
+        if (std::string_view("+;|,").find(text.front()) != std::string_view::npos) {
+            line.separator = text.front() == '+' ? '\n' : text.front();
             text.remove_prefix(1);
+        }
         for (std::size_t at = 0; at < text.size();) {
             const std::size_t from = text.find_first_not_of(" \t", at);
             if (from == std::string_view::npos)
@@ -426,8 +428,8 @@ void RigctlSession::carryOut(const Line& line)
         return isLong ? c.name == std::string_view(name).substr(1) : c.letter == name.front();
     });
     if (command == std::end(kCommands)) {
-        const bool hamlibs = isLong ? name.starts_with("\\get_") || name.starts_with("\\set_")
-                                    : (name.front() >= 'A' && name.front() <= 'Z') || (name.front() >= 'a' && name.front() <= 'z');
+        // Any other command Hamlib has is one this radio does not carry out.
+        const bool hamlibs = isLong || (name.front() >= 'A' && name.front() <= 'Z') || (name.front() >= 'a' && name.front() <= 'z');
         return answer(kUnavailable, args, hamlibs ? rprt::kUnavailable : rprt::kInvalid);
     }
     if (args.size() != command->args)
@@ -457,13 +459,18 @@ void RigctlSession::answer(const Command& command, const Args& args, int result,
 void RigctlSession::resolve(Slot& slot, const Command& command, const Args& args, int result, const Args& values)
 {
     std::string text;
-    if (slot.line.extended) {
-        text = std::string(command.name) + ":";
+    if (const char separator = slot.line.separator) {
+        // As rigctld answers: the command and its arguments, each value with
+        // its label, then the result, parted by the separator asked for.
+        std::string_view name = command.name.empty() ? std::string_view(slot.line.name) : command.name;
+        if (name.starts_with('\\'))
+            name.remove_prefix(1);
+        text = std::string(name) + ":";
         for (const std::string& arg : args)
             text += " " + arg;
-        text += "\n";
+        text += separator;
         for (std::size_t i = 0; result == rprt::kOk && i < values.size(); ++i)
-            text += std::string(command.labels[std::min<std::size_t>(i, 1)]) + ": " + values[i] + "\n";
+            text += std::string(command.labels[std::min<std::size_t>(i, 1)]) + ": " + values[i] + separator;
         text += "RPRT " + std::to_string(result) + "\n";
     } else if (result != rprt::kOk || values.empty()) {
         text = "RPRT " + std::to_string(result) + "\n";

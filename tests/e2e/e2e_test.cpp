@@ -184,6 +184,33 @@ TEST_F(EndToEnd, CheckSaysWhatItFound)
     EXPECT_EQ(radio.waitLines(1, 300), QStringList{});
 }
 
+// What the command line tells an operator: each program says what it
+// refused and why, --help names the settings, and --check says "busy" only
+// of a port that cannot be opened.
+TEST_F(EndToEnd, CommandLineTexts)
+{
+    sandbox.writeSettings("[Devices]\nCOM1=/dev/null\n");
+    const std::tuple<const char*, QStringList, int, const char*, const char*> rows[] = { // program, arguments, exit code, says, never says
+        {"torvak-ptt", {"--help"}, 0, "VARN.conf", ""},
+        {"torvak-ptt", {"--help"}, 0, "[Devices] COM1=", ""},
+        {"torvak-ptt", {"--help"}, 0, "[Safety]  TransmitLimit=", "--rigctl-port: "},
+        {"torvak-ptt", {"--rigctl-port", "1e4"}, 2, "1e4 is not a TCP port", ""},
+        {"torvak-ptt", {"--check"}, 1, "device: /dev/null, not a serial port", "busy"},
+        {"torvakfunc", {"0", "x"}, 2, "STATE \"x\" is not a whole decimal number", ""},
+        {"torvakfunc", {"4294967296", "0"}, 2, "COMMAND \"4294967296\" is not within 32 bits", ""},
+        {"torvakfunc", {"transmit"}, 2, "\"transmit\" is not tx, rx or close", ""},
+    };
+    for (const auto& [program, arguments, exitCode, says, never] : rows) {
+        QProcess p;
+        p.start(bin(program), arguments);
+        EXPECT_EQ(exitCodeOf(p), exitCode) << program << " " << qPrintable(arguments.join(' '));
+        const std::string out = (p.readAllStandardOutput() + p.readAllStandardError()).toStdString();
+        EXPECT_THAT(out, HasSubstr(says)) << program << " " << qPrintable(arguments.join(' '));
+        if (*never)
+            EXPECT_THAT(out, ::testing::Not(HasSubstr(never))) << program;
+    }
+}
+
 TEST_F(EndToEnd, TheHostLinkHoldsUnderPressure)
 {
 #ifndef __SANITIZE_ADDRESS__

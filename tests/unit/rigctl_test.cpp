@@ -91,7 +91,10 @@ TEST(Rigctl, EachCommandAsksTheRadioAndAnswersAsRigctldDoes)
         {"T 1\nt\nT 0\nt\nT 2\n\\set_ptt 3\nT1\nT 4\nT x\n+t\n", {}, "T1 | T0 | T1 | T1 | T1",
          "RPRT 0\n1\nRPRT 0\n0\nRPRT 0\nRPRT 0\nRPRT 0\nRPRT -1\nRPRT -1\nget_ptt:\nPTT: 1\nRPRT 0\n"},
         // What Hamlib's client asks on connecting, and what it gets for what there is not.
-        {"\\chk_vfo\n\\get_lock_mode\n\\get_powerstat\n\\foo\nZ\n#\n", {}, "", "0\n0\nRPRT -11\nRPRT -1\nRPRT -11\nRPRT -1\n"},
+        {"\\chk_vfo\n\\get_lock_mode\n\\get_powerstat\n\\send_morse CQ\n\\dump_caps\nZ\n#\n", {}, "", "0\n0\nRPRT -11\nRPRT -11\nRPRT -11\nRPRT -11\nRPRT -1\n"},
+        // The extended answer: "+" parts it by lines, ";", "|" and "," by themselves.
+        {";f\n|T 1\n,\\get_vfo_info VFOA\n", {"=00 40 07 14 00"}, "03 | T1",
+         "get_freq:;Frequency: 14074000;RPRT 0\nset_ptt: 1|RPRT 0\nget_vfo_info: VFOA,RPRT -11\n"},
         {"  f \r\n\n\t\n", {"=00 40 07 14 00"}, "03", "14074000\n"},
         {"q\nf\n", {}, "", "RPRT 0\n"},
     };

@@ -77,8 +77,9 @@ struct Window : ::testing::Test {
     // The PTT frames the radio hears next, after the host sends these records.
     std::string heard(std::initializer_list<HostCommand> commands = {}, int frames = 1, int timeoutMs = 2000) const
     {
-        if (const QByteArray bytes = records(commands); !bytes.isEmpty())
+        if (const QByteArray bytes = records(commands); !bytes.isEmpty()) {
             EXPECT_EQ(::write(host, bytes.constData(), bytes.size()), bytes.size());
+        }
         return framesOf(radio->read(7 * frames, timeoutMs));
     }
     // The lamp's tool tip, its lines as wrapped beside the lamp joined again.

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -27,15 +28,16 @@ constexpr int kNotDelivered = 1;
 constexpr const char* kUsageText = "usage: torvakfunc COMMAND STATE   (two 32-bit signed integers)\n"
                                    "       torvakfunc tx | rx | close (the pairs 0 1, 0 0 and 1 0)\n";
 
-int usage()
+int usage(const std::string& why = {})
 {
+    if (!why.empty())
+        std::cerr << "torvakfunc: " << why << '\n';
     std::cerr << kUsageText;
     return kUsage;
 }
 
-std::optional<std::int32_t> word(std::string_view text) { return torvak::wholeNumber<std::int32_t>(text); }
-
-std::optional<torvak::HostCommand> parse(int argc, char* argv[])
+// The command pair, or why the arguments are refused.
+std::variant<torvak::HostCommand, std::string> parse(int argc, char* argv[])
 {
     if (argc == 2) {
         const std::string_view name = argv[1];
@@ -45,15 +47,20 @@ std::optional<torvak::HostCommand> parse(int argc, char* argv[])
             return torvak::HostCommand{torvak::kCommandPtt, torvak::kStateReceive};
         if (name == "close")
             return torvak::HostCommand{torvak::kCommandClose, 0};
-        return std::nullopt;
+        return "\"" + std::string(name) + "\" is not tx, rx or close, and a command needs a state beside it";
     }
     if (argc != 3)
-        return std::nullopt;
-    const auto command = word(argv[1]);
-    const auto state = word(argv[2]);
-    if (!command || !state)
-        return std::nullopt;
-    return torvak::HostCommand{*command, *state};
+        return argc < 2 ? std::string("no command given") : "three or more arguments; a command is two numbers";
+    std::int32_t words[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        const std::string_view text = argv[i + 1];
+        const auto value = torvak::wholeNumber<std::int32_t>(text);
+        if (!value)
+            return std::string(i == 0 ? "COMMAND" : "STATE") + " \"" + std::string(text) + "\" is not "
+                + (torvak::wholeNumber(text) ? "within 32 bits (-2147483648 to 2147483647)" : "a whole decimal number");
+        words[i] = *value;
+    }
+    return torvak::HostCommand{words[0], words[1]};
 }
 
 // Why a connection to the link failed, in the operator's words.
@@ -100,9 +107,10 @@ int main(int argc, char* argv[])
         std::cout << "torvakfunc " << TORVAK_VERSION << '\n';
         return 0;
     }
-    const auto command = parse(argc, argv);
-    if (!command)
-        return usage();
+    const auto parsed = parse(argc, argv);
+    if (const auto* why = std::get_if<std::string>(&parsed))
+        return usage(*why);
+    const auto* command = std::get_if<torvak::HostCommand>(&parsed);
 
     const auto path = torvak::HostLink::findSocketPath();
     if (!path.status) {
