@@ -6,13 +6,12 @@
 
 #include <QFile>
 #include <QHostAddress>
+#include <QtEndian>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <array>
 #include <cstring>
-#include <cstdio>
 #include <optional>
 #include <utility>
 
@@ -31,11 +30,7 @@ QString tableAddress(const QHostAddress& address, quint16 port)
 {
     QString text;
     if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-        const quint32 ip = address.toIPv4Address();
-        const std::array<std::uint8_t, 4> bytes{std::uint8_t(ip >> 24), std::uint8_t(ip >> 16), std::uint8_t(ip >> 8), std::uint8_t(ip)};
-        std::uint32_t word = 0;
-        std::memcpy(&word, bytes.data(), 4);
-        text = QString::asprintf("%08X", word);
+        text = QString::asprintf("%08X", qToBigEndian(address.toIPv4Address()));
     } else {
         const Q_IPV6ADDR ip = address.toIPv6Address();
         for (int i = 0; i < 16; i += 4) {
@@ -182,10 +177,10 @@ void RigctlServer::read(std::uint64_t id)
         const QByteArray bytes = socket->read(static_cast<qint64>(room));
         session->feed({bytes.constData(), static_cast<std::size_t>(bytes.size())});
     }
-    if (!session->refusal().empty()) {
+    if (const std::string refusal = session->refusal(); !refusal.empty()) {
         sockets_.erase(it);
-        clients_.left(id);
-        return refuse(socket, session->refusal());
+        clients_.left(id); // may end the session
+        return refuse(socket, refusal);
     }
     if (session->ended() && !gone)
         socket->disconnectFromHost();

@@ -206,8 +206,9 @@ TEST_F(EndToEnd, CommandLineTexts)
         EXPECT_EQ(exitCodeOf(p), exitCode) << program << " " << qPrintable(arguments.join(' '));
         const std::string out = (p.readAllStandardOutput() + p.readAllStandardError()).toStdString();
         EXPECT_THAT(out, HasSubstr(says)) << program << " " << qPrintable(arguments.join(' '));
-        if (*never)
+        if (*never) {
             EXPECT_THAT(out, ::testing::Not(HasSubstr(never))) << program;
+        }
     }
 }
 
