@@ -62,11 +62,21 @@ std::string openFailure(const QString& path, QSerialPort::SerialPortError error,
             return "permission denied: is the user in the dialout group?";
         return "the device is busy: another program has it open";
     default:
-        // A file or a device without a line discipline: termios refuses it.
-        if (detail == QString::fromLocal8Bit(std::strerror(ENOTTY)))
-            return "not a serial device";
-        return detail.toStdString();
+        break;
     }
+    // What the system said, in this program's words.
+    const std::pair<int, const char*> words[] = {
+        {ENOTTY, "not a serial device"}, // a file or a device without a line discipline: termios refuses it
+        {EMFILE, "out of file descriptors"}, {ENFILE, "out of file descriptors"},
+        {EBUSY, "the device is busy: another program has it open"},
+        {ENOENT, "no such device"}, {ENXIO, "no such device (the adapter is gone)"}, {ENODEV, "no such device"},
+        {EACCES, "permission denied: is the user in the dialout group?"},
+        {EIO, "the device does not answer (an input/output error)"},
+    };
+    for (const auto& [code, said] : words)
+        if (detail == QString::fromLocal8Bit(std::strerror(code)))
+            return said;
+    return detail.toStdString();
 }
 
 // How long the line needs to send this many bytes at its speed, with a margin

@@ -190,17 +190,15 @@ struct Rig : PttOutput {
         using Alarm = RadioLinkView::Alarm;
         const std::map<std::string, std::function<void()>> actions{
 
-            {"click", [&] { // a click in the one order, and the next turns
+            {"lamp", [&] { // a click on the lamp, in the one order
                  hand(std::nullopt, 0);
                  order.submit([this] { clients.otherCommand(), ptt.lampClick(); });
+             }},
+            {"read", [&] { // the hosts' bytes, and all that waits is carried out
+                 readHosts();
                  while (order.carryOutNext()) {
                  }
              }},
-            {"lamp", [&] { // a click that waits for its turn
-                 hand(std::nullopt, 0);
-                 order.submit([this] { clients.otherCommand(), ptt.lampClick(); });
-             }},
-            {"read", [&] { readHosts(); }},
             {"turn", [&] { order.carryOutNext(); }},
             {"settle", [&] { settle(); }},
             {"blue", [&] { view.colour = Rgb{0, 0, 255}; }},
@@ -240,13 +238,13 @@ struct Rig : PttOutput {
             if (record.command == kCommandPtt && (record.state == kStateTransmit || record.state == kStateReceive))
                 hand(record.state == kStateTransmit ? PttState::Transmit : PttState::Receive, 0);
         };
-        if (name == "tx" || name == "rx" || std::sscanf(name.c_str(), "%d,%d", &command, &state) == 2) {
-            // Host 0's record, read and carried out at once with what waits before it.
+        // "tx", "rx", "c,s" and "click" are carried out at once, with what waits before them.
+        const bool now = name == "tx" || name == "rx" || name == "click" || std::sscanf(name.c_str(), "%d,%d", &command, &state) == 2;
+        if (now && name != "click")
             handRecord(0, name == "tx" ? HostCommand{kCommandPtt, kStateTransmit} : name == "rx" ? HostCommand{} : HostCommand{command, state});
-            readHosts();
-            while (order.carryOutNext()) {
-            }
-        } else if (const auto action = actions.find(name); action != actions.end())
+        if (now)
+            actions.at(name == "click" ? "lamp" : "read")(), actions.at("read")();
+        else if (const auto action = actions.find(name); action != actions.end())
             action->second();
         else if (std::sscanf(name.c_str(), "h%d", &id) == 1)
             handRecord(id, {kCommandPtt, arg == "tx" ? kStateTransmit : kStateReceive});
@@ -264,7 +262,7 @@ struct Rig : PttOutput {
                 clients.left(static_cast<std::uint64_t>(client));
                 ++generation[id];
             }
-        }        else
+        } else
             ADD_FAILURE() << "no such step: " << text;
         check(text);
     }
