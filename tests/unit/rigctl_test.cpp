@@ -105,15 +105,6 @@ TEST(Rigctl, EachCommandAsksTheRadioAndAnswersAsRigctldDoes)
         EXPECT_EQ(c.radio.asked, asked) << lines;
         EXPECT_EQ(c.said, said) << lines;
     }
-    // Every mode both ways, at its normal filter.
-    for (const auto& [mode, code, passband] : {std::tuple{"LSB", "00", "2400"}, {"USB", "01", "2400"}, {"AM", "02", "6000"}, {"CW", "03", "500"},
-                                               {"RTTY", "04", "500"}, {"FM", "05", "10000"}, {"CWR", "07", "500"}, {"RTTYR", "08", "500"}}) {
-        Conversation c;
-        c.radio.script = {"done", std::string("=") + code + " 02"};
-        c.feed(std::string("M ") + mode + " 0\nm\n");
-        EXPECT_EQ(c.radio.asked, std::string("06 ") + code + " 02 | 04") << mode;
-        EXPECT_EQ(c.said, std::string("RPRT 0\n") + mode + "\n" + passband + "\n") << mode;
-    }
     Conversation c;
     c.feed("\\dump_state\n");
     EXPECT_TRUE(c.said.starts_with("1\n0\n1\n")) << "protocol 1, no Hamlib model, ITU region 1";
