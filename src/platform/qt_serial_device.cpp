@@ -79,14 +79,6 @@ std::string openFailure(const QString& path, QSerialPort::SerialPortError error,
     return detail.toStdString();
 }
 
-// How long the line needs to send this many bytes at its speed, with a margin
-// for the device and the scheduler.
-int sendingTimeMs(qint64 bytes, const LineSettings& s)
-{
-    const int bitsPerChar = 1 + s.dataBits + (s.parity == Parity::None ? 0 : 1) + s.stopBits;
-    return static_cast<int>(bytes * bitsPerChar * 1000 / s.baud) + 250;
-}
-
 } // namespace
 
 QtSerialDevice::QtSerialDevice(QObject* parent)
@@ -146,7 +138,8 @@ std::size_t QtSerialDevice::close()
     // Closing throws away whatever is still queued: a receive among it would
     // never reach the radio. Let it out first, for as long as the line needs.
     if (const qint64 queued = port_.bytesToWrite(); queued > 0) {
-        const int budgetMs = sendingTimeMs(queued, settings_);
+        // What the line needs at its speed, with the margin an answer gets.
+        const int budgetMs = answerDeadline(settings_, static_cast<int>(queued));
         const QDeadlineTimer deadline(budgetMs);
         while (port_.bytesToWrite() > 0 && !deadline.hasExpired()
                && port_.waitForBytesWritten(static_cast<int>(deadline.remainingTime()))) {

@@ -22,8 +22,8 @@ struct LineSettings {
 // stop bits; blanks around a field are fine. Anything else is rejected.
 std::optional<LineSettings> parseLineSettings(std::string_view text);
 
-// How long the radio's answer may take: these many bytes on the wire at the
-// line speed, and 250 ms for the radio.
+// These many bytes on the wire at the line speed, and 250 ms for the radio
+// (or the device) to answer: how long an answer, or a queue let out, may take.
 int answerDeadline(const LineSettings& line, int bytes);
 
 } // namespace torvak
