@@ -4,7 +4,9 @@
 #include "core/report.h"
 #include "settings/settings_text.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -64,6 +66,7 @@ Status QtSettingsStore::write(std::string_view section, std::string_view key, st
         return Status::failure("cannot write the settings file " + path_.toStdString());
     text->setValue(section, key, value);
     const std::string bytes = text->text();
+    QDir().mkpath(QFileInfo(path_).absolutePath()); // a new account may have no ~/.config yet
     QSaveFile file(path_);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())
         || !file.commit())
