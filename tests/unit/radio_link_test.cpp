@@ -203,6 +203,7 @@ struct Rig : PttOutput {
             {"settle", [&] { settle(); }},
             {"blue", [&] { view.colour = Rgb{0, 0, 255}; }},
             {"stall", [&] { device.stalled = true; }},
+            {"shared", [&] { device.shared("99 (probe)"); }}, // another process reads the device too
             {"deaf", [&] { device.deaf = true; }},
             {"drain", [&] { device.drain(); }},
             {"late", [&] { link.alarm(Alarm::Answer); }},
@@ -397,6 +398,8 @@ TEST(RadioLink, TheNamedRows)
         {"answers:none r1:T1 settle", "T", R, false, "r1< RPRT -5"},
         {"answers:none echo:off r1:T1 settle", "T", R, false, "r1< RPRT 0"},
         {"unplug r1:T1 settle", "", G, false, "r1< RPRT -6"},
+        // Another reader of the device is said, and the port stays open.
+        {"tx shared rx", "T R", G, false, "Another program reads the radio's device too (held open by 99 (probe))"},
     };
     for (const auto& [steps, wire, lamp, waiting, says] : rows) {
         Rig rig;

@@ -198,6 +198,8 @@ TEST_F(Window, TheStartUpTable)
     for (const Case& c : {Case{"", "", 0, "9600,n,8,1", radio.get(), B9600, false, Qt::Unchecked},
                           Case{"ComPort=3\n", "Top=1\n", 2, "9600,n,8,1", &com3, B9600, false, Qt::Checked},
                           Case{"ComPort=3.5\n", "", 2, "9600,n,8,1", nullptr, 0, true, Qt::Unchecked},
+                          // A damaged line is skipped and said; the keys after it still count.
+                          Case{"broken = \"quote\nComPort=3\n", "Top=1\n", 2, "9600,n,8,1", &com3, B9600, true, Qt::Checked},
                           Case{"ComPort=x\nSettings=48x\n", "Top=2\n", -1, "48x", radio.get(), B9600, true, Qt::PartiallyChecked},
                           Case{"ComPort=0\nSettings=4800,n,8,2\n", "Min=x\n", -1, "4800,n,8,2", radio.get(), B4800, false, Qt::Unchecked}}) {
         SCOPED_TRACE(c.com.constData());
