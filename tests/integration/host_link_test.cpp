@@ -115,6 +115,9 @@ TEST(HostLink, TheSocketPathAndRuntimeDirectoryTable)
     const auto env = [](const QByteArray& dir) { return [dir](const QByteArray&) { qputenv("XDG_RUNTIME_DIR", dir); }; };
     const auto chmodTo = [](mode_t mode) { return [mode](const QByteArray& path) { ::chmod(path.left(path.lastIndexOf('/')).constData(), mode); }; };
     const std::string session = "/run/user/" + std::to_string(::getuid());
+    // Unset, the login session's folder would be used: where it is there, it
+    // is the operator's own, and the row is not tried in it.
+    const bool sessionThere = ::access(session.c_str(), F_OK) == 0;
     const std::tuple<const char*, std::function<void(const QByteArray&)>, Hook, bool> cases[] = { // ..., a second instance is refused
         {"", [](const QByteArray&) {}, Hook::Installed, true},
         {"", [](const QByteArray& path) { connectUnix(QFile::decodeName(path), 0, ::bind); }, Hook::Installed, true}, // a stale socket
@@ -128,7 +131,7 @@ TEST(HostLink, TheSocketPathAndRuntimeDirectoryTable)
         // Without a runtime directory the lock lives in a private folder: still one instance.
         {"does not exist", env("/nonexistent/torvak"), Hook::Failed, true},
         {"not an absolute path", env("run"), Hook::Failed, true},
-        {session.c_str(), env(""), ::access(session.c_str(), F_OK) == 0 ? Hook::Installed : Hook::Failed, true}, // unset
+        {session.c_str(), env(""), Hook::Failed, true}, // unset
         {"too long", [](const QByteArray& path) {
              const QByteArray deep = path.left(path.lastIndexOf('/') + 1) + QByteArray(100, 'd');
              ::mkdir(deep.constData(), 0700);
@@ -136,6 +139,8 @@ TEST(HostLink, TheSocketPathAndRuntimeDirectoryTable)
          }, Hook::Failed, true},
     };
     for (const auto& [reason, prepare, hook, locked] : cases) {
+        if (reason == session && sessionThere)
+            continue;
         Sandbox sandbox;
         const QByteArray path = QFile::encodeName(sandbox.socketPath());
         prepare(path);
