@@ -21,11 +21,6 @@ inline QByteArray com1(const QString& device, const QByteArray& more = {})
     return "[Devices]\nCOM1=" + device.toUtf8() + "\n" + more;
 }
 
-inline bool sendRecord(int fd, int command, int state)
-{
-    const QByteArray r = records({{command, state}});
-    return ::write(fd, r.constData(), r.size()) == r.size();
-}
 
 inline double microsSince(Clock::time_point t0) { return std::chrono::duration<double, std::micro>(Clock::now() - t0).count(); }
 

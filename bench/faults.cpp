@@ -73,17 +73,11 @@ int main(int argc, char* argv[])
 
     std::printf("stall: the radio stops reading while %d alternating commands arrive, the last a receive\n", commands);
     for (int round = 0; round < (fast ? 1 : 3); ++round) {
-        std::string burst;
-        for (int i = 0; i < commands; ++i) {
-            const torvak::Record r = torvak::encodeRecord({0, i == commands - 1 ? 0 : i % 2});
-            burst.append(reinterpret_cast<const char*>(r.data()), r.size());
-        }
-        for (std::size_t at = 0; at < burst.size();) {
-            const ssize_t n = ::write(link, burst.data() + at, burst.size() - at);
-            if (n <= 0)
-                return 1;
-            at += static_cast<std::size_t>(n);
-        }
+        QByteArray burst;
+        for (int i = 0; i < commands; ++i)
+            burst += records({{0, i == commands - 1 ? 0 : i % 2}});
+        if (!sendAll(link, burst))
+            return 1;
         std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // all carried out meanwhile
         double rxMs = -1;
         const std::string line = readAll(*radio, Clock::now(), rxMs);
@@ -98,7 +92,7 @@ int main(int argc, char* argv[])
     std::vector<double> replug;
     const char* failed = nullptr;
     for (int round = 0; round < (fast ? 3 : 20) && !failed; ++round) {
-        sendRecord(link, 0, 1);
+        sendRecords(link, {{0, 1}});
         radio->read(7);
         const std::string pty = radio->slavePath.toStdString();
         radio.reset();
@@ -107,7 +101,7 @@ int main(int argc, char* argv[])
             failed = "the program did not notice the unplug";
             break;
         }
-        sendRecord(link, 0, 0); // held until the device is back
+        sendRecords(link, {{0, 0}}); // held until the device is back
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         radio = std::make_unique<Pty>();
         const auto t0 = Clock::now();

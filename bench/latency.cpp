@@ -79,7 +79,7 @@ int main(int argc, char* argv[])
     for (int i = 0; i < kCommands + 50; ++i) { // the first 50 warm up
         const int state = i % 2 == 0 ? 1 : 0;
         auto t0 = Clock::now();
-        sendRecord(link, 0, state);
+        sendRecords(link, {{0, state}});
         if (radio.read(7).size() != 7) {
             std::fprintf(stderr, "frame %d did not arrive\n", i);
             return 1;
@@ -87,7 +87,7 @@ int main(int argc, char* argv[])
         const double c = microsSince(t0);
 
         t0 = Clock::now();
-        if (!sendRecord(relayLink, 0, state) || relayed.read(7).size() != 7)
+        if (!sendRecords(relayLink, {{0, state}}) || relayed.read(7).size() != 7)
             return 1;
         const double r = microsSince(t0);
 

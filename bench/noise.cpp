@@ -39,7 +39,7 @@ int main(int argc, char* argv[])
             written += n > 0 ? static_cast<double>(n) : static_cast<double>(sizeof noise); // the line drops what it cannot take
         }
         if (!keyed && written > kBytesPerSecond * kSeconds / 2)
-            keyed = sendRecord(link, 0, 1);
+            keyed = sendRecords(link, {{0, 1}});
         unsigned char drain[4096];
         while (::read(radio.master, drain, sizeof drain) > 0) {
         }

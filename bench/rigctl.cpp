@@ -161,7 +161,7 @@ int main(int argc, char* argv[])
         const auto e = keyOverRigctl(ourClient, ours, ptt);
         const auto h = keyOverRigctl(theirClient, theirs, ptt);
         const auto t0 = Clock::now();
-        const bool sent = sendRecord(host, 0, ptt);
+        const bool sent = sendRecords(host, {{0, ptt}});
         const auto r = ours.nextPtt();
         if (!e || !h || !sent || !r) {
             std::fprintf(stderr, "round %d: a frame did not arrive (endpoint %d, rigctld %d, host %d)\n", i, !!e, !!h, !!r);

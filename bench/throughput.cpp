@@ -30,24 +30,12 @@ long drainFrames(Pty& radio, long frames, std::chrono::milliseconds quiet)
     return bytes / 7;
 }
 
-std::string stream(int count, int command)
+QByteArray stream(int count, int command)
 {
-    std::string out;
-    for (int i = 0; i < count; ++i) {
-        const torvak::Record r = torvak::encodeRecord({command, i % 2});
-        out.append(reinterpret_cast<const char*>(r.data()), r.size());
-    }
+    QByteArray out;
+    for (int i = 0; i < count; ++i)
+        out += records({{command, i % 2}});
     return out;
-}
-
-void sendAll(int fd, const std::string& bytes)
-{
-    for (std::size_t at = 0; at < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
-        if (n <= 0)
-            return;
-        at += static_cast<std::size_t>(n);
-    }
 }
 
 // Records per second from `senders` connections of `each` keying records,
@@ -57,7 +45,7 @@ double carriedOut(const Sandbox& sandbox, Pty& radio, int senders, int each, int
     std::vector<int> fds;
     for (int i = 0; i < senders; ++i)
         fds.push_back(connectUnix(sandbox.socketPath()));
-    const std::string bytes = stream(each, 0);
+    const QByteArray bytes = stream(each, 0);
     const auto t0 = Clock::now();
     std::vector<std::thread> threads;
     for (int fd : fds)
@@ -116,7 +104,7 @@ int main(int argc, char* argv[])
     std::atomic<bool> flooding{true};
     const int flood = connectUnix(sandbox.socketPath());
     std::thread flooder([&] {
-        const std::string bytes = stream(512, 7);
+        const QByteArray bytes = stream(512, 7);
         while (flooding)
             sendAll(flood, bytes);
     });
@@ -125,7 +113,7 @@ int main(int argc, char* argv[])
     const int probes = 1000 / scale;
     for (int i = 0; i < probes; ++i) {
         auto t0 = Clock::now();
-        sendRecord(probe, 0, i % 2);
+        sendRecords(probe, {{0, i % 2}});
         if (radio.read(7).size() != 7)
             break;
         latency.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());

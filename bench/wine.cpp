@@ -35,7 +35,7 @@ int main(int argc, char* argv[])
     std::vector<double> viaWine, viaSocket;
     for (int i = 0; i < kCommands + kWarmUp; ++i) {
         auto t0 = Clock::now();
-        sendRecord(link, 0, i % 2 == 0 ? 1 : 0);
+        sendRecords(link, {{0, i % 2 == 0 ? 1 : 0}});
         if (radio.read(7).size() != 7)
             break;
         const double socketMicros = microsSince(t0);

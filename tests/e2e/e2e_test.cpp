@@ -21,10 +21,7 @@ using ::testing::HasSubstr;
 
 namespace {
 
-struct EndToEnd : ::testing::Test {
-    Sandbox sandbox;
-    Radio radio{sandbox.path(QStringLiteral("radio"))};
-    EndToEnd() { sandbox.writeSettings(devicesFor(sandbox)); }
+struct EndToEnd : ::testing::Test, SimulatedRadio {
     // The next count frames the radio printed ("TX RX"), or fewer when the
     // time is up; not the reads a Hamlib client makes on connecting.
     QString next(int count = 1, int timeoutMs = 3000)
@@ -39,7 +36,7 @@ struct EndToEnd : ::testing::Test {
         }, timeoutMs);
         return got.join(u' ');
     }
-    void send(int fd, std::int32_t command, std::int32_t state) const { EXPECT_EQ(::write(fd, records({{command, state}}).constData(), 8), 8); }
+    void send(int fd, std::int32_t command, std::int32_t state) const { EXPECT_TRUE(sendRecords(fd, {{command, state}})); }
 };
 
 // Hamlib's own client: what it printed, or how it failed.

@@ -41,7 +41,7 @@ struct Received : std::vector<HostCommand> {
     }
 };
 
-void send(int fd, const QByteArray& bytes) { ASSERT_EQ(::write(fd, bytes.constData(), bytes.size()), bytes.size()); }
+void send(int fd, const QByteArray& bytes) { ASSERT_TRUE(sendAll(fd, bytes)); }
 
 } // namespace
 
@@ -255,8 +255,7 @@ TEST(HostLink, BurstsEndOnTheLastCommandWhileAnotherReadsTheDevice)
             for (int i = each - 1; i >= 0; --i)
                 burst += records({{0, i % 2}});
             for (const int fd : fds)
-                for (qsizetype sent = 0, n = 0; sent < burst.size() && n >= 0; sent += std::max<qsizetype>(n, 0))
-                    n = ::write(fd, burst.constData() + sent, static_cast<std::size_t>(burst.size() - sent));
+                sendAll(fd, burst);
         });
         QByteArray wire, more = "?";
         for (QDeadlineTimer deadline(30000); !more.isEmpty() && !deadline.hasExpired();) // until the line is quiet for a second

@@ -87,19 +87,22 @@ struct FakeDevice : SerialDevice {
             reach(bytes.size());
         return Status::success();
     }
+    void dropPending() // the line's queue and what the kernel took uncounted
+    {
+        pending.clear();
+        hidden = 0;
+    }
     void discardQueued() override
     {
         lostUnheard = lostUnheard || (!echoed && hidden > 0);
-        pending.clear();
-        hidden = 0;
+        dropPending();
     }
     void drain() // the line takes bytes again
     {
         stalled = deaf = false;
         const std::size_t moved = pending.size();
         wire.insert(wire.end(), pending.begin(), pending.end());
-        pending.clear();
-        hidden = 0;
+        dropPending();
         if (open_ && drained)
             drained();
         if (open_)
@@ -147,8 +150,7 @@ struct FakeDevice : SerialDevice {
         stalled = deaf = false;
         lostUnheard = lostUnheard || hidden > 0;
         const std::size_t unsent = bytesQueued();
-        pending.clear();
-        hidden = 0;
+        dropPending();
         if (!std::exchange(open_, false))
             return;
         log.push_back("lost");

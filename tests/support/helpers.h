@@ -164,6 +164,22 @@ inline QByteArray records(std::initializer_list<HostCommand> commands)
     return out;
 }
 
+// Hands all these bytes to the kernel, however many writes that takes; false
+// when the connection fails first.
+inline bool sendAll(int fd, const QByteArray& bytes)
+{
+    for (qsizetype sent = 0; sent < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + sent, static_cast<std::size_t>(bytes.size() - sent));
+        if (n <= 0)
+            return false;
+        sent += n;
+    }
+    return true;
+}
+
+// A host's commands, each as a record.
+inline bool sendRecords(int fd, std::initializer_list<HostCommand> commands) { return sendAll(fd, records(commands)); }
+
 // The PTT frames on a wire as "T R ...", as a CI-V radio takes them: a frame
 // cut short by the next preamble is dropped, anything else shows as "?".
 inline std::string framesOf(const QByteArray& wire)
@@ -314,5 +330,12 @@ struct WinePrefix {
 
 // Settings that put COM1 on the link "radio" in the sandbox.
 inline QByteArray devicesFor(const Sandbox& sandbox) { return "[Devices]\nCOM1=" + sandbox.path(QStringLiteral("radio")).toUtf8() + "\n"; }
+
+// A sandbox whose COM1 is the simulated radio: the built programs' fixture.
+struct SimulatedRadio {
+    Sandbox sandbox;
+    Radio radio{sandbox.path(QStringLiteral("radio"))};
+    SimulatedRadio() { sandbox.writeSettings(devicesFor(sandbox)); }
+};
 
 } // namespace torvak::test

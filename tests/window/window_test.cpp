@@ -77,9 +77,7 @@ struct Window : ::testing::Test {
     // The PTT frames the radio hears next, after the host sends these records.
     std::string heard(std::initializer_list<HostCommand> commands = {}, int frames = 1, int timeoutMs = 2000) const
     {
-        if (const QByteArray bytes = records(commands); !bytes.isEmpty()) {
-            EXPECT_EQ(::write(host, bytes.constData(), bytes.size()), bytes.size());
-        }
+        EXPECT_TRUE(sendAll(host, records(commands)));
         return framesOf(radio->read(7 * frames, timeoutMs));
     }
     // The lamp's tool tip, its lines as wrapped beside the lamp joined again.
@@ -155,7 +153,7 @@ TEST_F(Window, LampAndHostKeyTheRadioAndAFailedFrameLeavesTheLamp)
     // says why; plugged back, the port reopens by itself and the receive goes.
     unplug();
     ASSERT_TRUE(QTest::qWaitFor([&] { return ring().find("went away") != std::string::npos; }, 3000));
-    EXPECT_EQ(::write(host, records({{0, 0}}).constData(), 8), 8);
+    EXPECT_TRUE(sendRecords(host, {{0, 0}}));
     QTest::qWait(100);
     EXPECT_TRUE(red());
     EXPECT_THAT(ring(), HasSubstr("not open"));

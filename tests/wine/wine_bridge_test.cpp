@@ -12,13 +12,10 @@ using namespace torvak::test;
 
 namespace {
 
-struct WineBridge : ::testing::Test {
-    Sandbox sandbox;
-    Radio radio{sandbox.path(QStringLiteral("radio"))};
+struct WineBridge : ::testing::Test, SimulatedRadio {
     WinePrefix wine{QCoreApplication::applicationDirPath() + QStringLiteral("/wine-prefix")};
     QProcess bridge;
     QByteArray said;
-    WineBridge() { sandbox.writeSettings(devicesFor(sandbox)); }
     ~WineBridge() override
     {
         wine.stop();
