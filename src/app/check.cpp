@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <termios.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace torvak {
@@ -41,18 +41,19 @@ std::string grabbersRunning()
     return running;
 }
 
-// What kind of file the device is, said only when it is no serial port.
+// What kind of file the device is, said only when it is no serial port. The
+// kernel's device classes tell, without opening it: an open raises RTS,
+// which keys some radios.
 std::string deviceKind(const QString& device)
 {
     if (QFileInfo(device).isFile())
         return ", a plain file, not a serial device";
-    const int fd = ::open(QFile::encodeName(device).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    struct stat st {};
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
         return "";
-    termios line {};
-    const bool serial = ::tcgetattr(fd, &line) == 0;
-    ::close(fd);
-    return serial ? "" : ", not a serial port (it has no line settings)";
+    const QString subsystem = QFileInfo(QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major(st.st_rdev)).arg(minor(st.st_rdev)))
+                                  .symLinkTarget();
+    return subsystem.isEmpty() || subsystem.endsWith(QLatin1String("/tty")) ? "" : ", not a serial port (it has no line settings)";
 }
 
 } // namespace

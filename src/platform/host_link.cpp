@@ -356,7 +356,7 @@ void HostLink::readHeld(std::uint64_t id)
     int held = 0;
     if (::ioctl(fd, FIONREAD, &held) != 0)
         held = 0;
-    std::array<std::uint8_t, 16384> bytes {};
+    std::array<std::uint8_t, 16384> bytes; // filled by read, never zeroed first
     // Readable with nothing held: the host left (the read says 0) or failed.
     std::size_t left = held > 0 ? static_cast<std::size_t>(held) : 1;
     while (left > 0) {

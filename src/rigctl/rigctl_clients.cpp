@@ -63,7 +63,10 @@ void RigctlClients::forgetWhenDone(std::uint64_t id)
     if (quit)
         return;
     submit_([this, id] {
-        if (std::exchange(keyedBy_, keyedBy_ == id ? 0 : keyedBy_) != id || radio_.ptt() != PttState::Transmit)
+        if (keyedBy_ != id)
+            return;
+        keyedBy_ = 0;
+        if (radio_.ptt() != PttState::Transmit)
             return;
         tell_("a rigctl client's connection was lost while its transmit keyed the radio: the radio was released");
         output_.sendPtt(PttState::Receive);
