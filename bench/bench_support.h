@@ -22,6 +22,14 @@ inline QByteArray com1(const QString& device, const QByteArray& more = {})
 }
 
 
+// CPU time a process has used, in seconds.
+inline double cpuSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    const QList<QByteArray> fields = stat.open(QIODevice::ReadOnly) ? stat.readAll().split(' ') : QList<QByteArray>();
+    return (fields.value(13).toDouble() + fields.value(14).toDouble()) / ::sysconf(_SC_CLK_TCK);
+}
+
 inline double microsSince(Clock::time_point t0) { return std::chrono::duration<double, std::micro>(Clock::now() - t0).count(); }
 
 // --quick: a few seconds, to show the benchmark runs and measures (scripts/test).

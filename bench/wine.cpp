@@ -30,7 +30,7 @@ int main(int argc, char* argv[])
     }
     QProcess bridge, host;
     wine.start(bridge, {bin("torvak-wine-bridge")});
-    wine.start(host, {"wine", bin("torvak-test-host.exe.so"), "timed", QString::number(kCommands + kWarmUp)});
+    wine.start(host, {"wine", bin("torvak-timed-host.exe.so"), QString::number(kCommands + kWarmUp)});
 
     std::vector<double> viaWine, viaSocket;
     for (int i = 0; i < kCommands + kWarmUp; ++i) {

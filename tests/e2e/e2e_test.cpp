@@ -2,6 +2,7 @@
 // The built programs together, in a private runtime and config directory:
 // radio-sim is the radio, torvakfunc or a plain socket the host, and what
 // radio-sim prints the judge.
+#include "platform/qt_serial_device.h"
 #include "support/helpers.h"
 
 #include <QRegularExpression>
@@ -42,10 +43,8 @@ struct EndToEnd : ::testing::Test, SimulatedRadio {
 // Hamlib's own client: what it printed, or how it failed.
 QString rigctl(quint16 port, const QStringList& commands)
 {
-    QProcess p;
-    p.start(QStringLiteral("rigctl"), QStringList{"-m", "2", "-r", QStringLiteral("127.0.0.1:%1").arg(port)} + commands);
-    const int code = exitCodeOf(p, 10000);
-    return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()).trimmed() + (code ? " (failed)" : "");
+    const Ran ran = run(QStringList{"rigctl", "-m", "2", "-r", QStringLiteral("127.0.0.1:%1").arg(port)} + commands, 10000);
+    return ran.out.trimmed() + (ran.code ? " (failed)" : "");
 }
 
 // A loopback port nobody listens on.
@@ -67,20 +66,14 @@ std::vector<std::unique_ptr<QTcpSocket>> clients(int n, quint16 port)
     return all;
 }
 
-// The TCP addresses the process listens on, in /proc's hex ("0100007F:1234").
+// The TCP addresses the process listens on ("127.0.0.1:4532"), as ss says.
 QStringList listening(qint64 pid)
 {
-    QStringList inodes, found;
-    for (const QFileInfo& fd : QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::System))
-        if (const QString target = fd.symLinkTarget(); target.contains(u"socket:["))
-            inodes << target.section(u'[', 1).chopped(1);
-    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        QFile f{QString::fromLatin1(table)};
-        f.open(QIODevice::ReadOnly);
-        for (const QByteArray& line : f.readAll().split('\n'))
-            if (const auto fields = line.simplified().split(' '); fields.size() > 9 && fields[3] == "0A" && inodes.contains(fields[9]))
-                found << QString::fromLatin1(fields[1]);
-    }
+    QStringList found;
+    for (const QString& line : run({"ss", "-Hltnp"}).out.split(u'\n'))
+        if (line.contains(QStringLiteral("pid=%1,").arg(pid)))
+            found << line.simplified().section(u' ', 3, 3);
+    found.sort();
     return found;
 }
 
@@ -97,6 +90,9 @@ TEST_F(EndToEnd, CommandsKeyTheRadioAndSignalsCloseTheWindow)
                                              {{}, 2}, {{"up"}, 2}, {{"0"}, 2}, {{"0", "2147483648"}, 2}, {{"0x1", "1"}, 2}, {{"1", "1", "1"}, 2}})
             EXPECT_EQ(torvakfunc(args), exitCode) << qPrintable(args.join(u' '));
         EXPECT_EQ(next(3, 300), "TX RX") << "only tx and rx key the radio";
+        const int half = connectUnix(sandbox.socketPath()); // a host that leaves in the middle of a record
+        EXPECT_TRUE(sendAll(half, records({{0, 1}}).left(5)) && ::close(half) == 0);
+        EXPECT_TRUE(ptt.says("a sender left after 5 of 8 bytes of a command; it was dropped"));
         EXPECT_EQ(listening(ptt.process.processId()), QStringList{}) << "nothing listens on TCP without [Rigctl] Port";
         Program second(sandbox, {}, false);
         EXPECT_EQ(exitCodeOf(second.process, 10000), 1);
@@ -157,12 +153,7 @@ TEST_F(EndToEnd, CheckSaysWhatItFound)
 {
     const QString link = sandbox.path(QStringLiteral("checked"));
     sandbox.writeSettings("[Devices]\nCOM1=" + link.toUtf8() + "\n");
-    const auto check = [] {
-        QProcess p;
-        p.start(bin("torvak-ptt"), {"--check"});
-        const int code = exitCodeOf(p);
-        return std::pair{code, QString::fromUtf8(p.readAllStandardOutput())};
-    };
+    const auto check = [] { return run({bin("torvak-ptt"), "--check"}); };
     for (const auto& [fault, exitCode, says] : {std::tuple{"", 0, "answer: the radio answered: 14.074000 MHz"}, {"ng", 1, "answer: refused"},
                                                 {"no-answer", 1, "echo: seen\nanswer: none; is the radio on"}, {"other-address", 1, "answer: none"},
                                                 {"silent", 1, "echo: not seen"}, {"noise", 1, "answer: not CI-V"}}) {
@@ -173,7 +164,30 @@ TEST_F(EndToEnd, CheckSaysWhatItFound)
         EXPECT_THAT(out.toStdString(), HasSubstr(("COM1 is " + link).toStdString())) << fault;
         EXPECT_EQ(radio.waitLines(1, 300), QStringList{"FE FE 04 E0 03 FD"}) << fault;
     }
+    // What the settings name, and who else has the port open.
+    const QByteArray devices = "[Devices]\nCOM1=" + link.toUtf8() + "\n";
     Radio radio(link);
+    torvak::QtSerialDevice holder;
+    const std::tuple<QByteArray, bool, int, const char*> rows[] = { // settings, held here, exit code (-1: either), says
+        {devices + "[Com]\nSettings=48x\n", false, 0, "line settings: 48x, refused: expected such as 9600,n,8,1; checking at 9600,n,8,1"},
+        {devices, false, 0, "(radio-sim); it may take the radio's answers"},
+        {devices, true, 1, "(e2e_tests)"},
+        {"[Devices]\nCOM1=\n", false, 1, "COM1: no device is mapped to COM1"},
+        {"[Devices]\nCOM1=" + sandbox.path(QStringLiteral("nothing")).toUtf8() + "\n", false, 1, "device: not there; plug the interface in"},
+        {"[Com]\nComPort=3\n", false, -1, "COM3 is /dev/ttyS2 (the built-in port; map another in [Devices])"},
+    };
+    for (const auto& [settings, held, exitCode, says] : rows) {
+        sandbox.writeSettings(settings);
+        ASSERT_TRUE(!held || holder.open(link.toStdString(), {}));
+        const auto [code, out] = check();
+        holder.close();
+        EXPECT_TRUE(exitCode < 0 || code == exitCode) << settings.constData() << qPrintable(out);
+        EXPECT_THAT(out.toStdString(), HasSubstr(held ? std::string("busy: held open by ") : says)) << settings.constData();
+        EXPECT_THAT(out.toStdString(), HasSubstr(says)) << settings.constData();
+    }
+    EXPECT_EQ(radio.waitLines(2).size(), 2) << "asked once for each port it opened";
+    radio.lines.clear();
+    sandbox.writeSettings(devices);
     Program ptt(sandbox);
     const auto [code, out] = check();
     EXPECT_EQ(code, 1);
@@ -198,10 +212,9 @@ TEST_F(EndToEnd, CommandLineTexts)
         {"torvakfunc", {"transmit"}, 2, "\"transmit\" is not tx, rx or close", ""},
     };
     for (const auto& [program, arguments, exitCode, says, never] : rows) {
-        QProcess p;
-        p.start(bin(program), arguments);
-        EXPECT_EQ(exitCodeOf(p), exitCode) << program << " " << qPrintable(arguments.join(' '));
-        const std::string out = (p.readAllStandardOutput() + p.readAllStandardError()).toStdString();
+        const Ran ran = run(QStringList{bin(program)} + arguments);
+        EXPECT_EQ(ran.code, exitCode) << program << " " << qPrintable(arguments.join(' '));
+        const std::string out = ran.out.toStdString();
         EXPECT_THAT(out, HasSubstr(says)) << program << " " << qPrintable(arguments.join(' '));
         if (*never) {
             EXPECT_THAT(out, ::testing::Not(HasSubstr(never))) << program;
@@ -219,9 +232,7 @@ TEST_F(EndToEnd, TheHostLinkHoldsUnderPressure)
         for (int i = 0; i < 80; ++i)
             idle.push_back(connectUnix(sandbox.socketPath()));
         EXPECT_TRUE(ptt.says("out of file descriptors")) << ptt.stderrText().constData();
-        const double before = cpuSeconds(ptt.process.processId());
-        QTest::qWait(500);
-        EXPECT_LT(cpuSeconds(ptt.process.processId()) - before, 0.25) << "spinning on accept";
+        EXPECT_TRUE(QTest::qWaitFor([&] { return asleep(ptt.process.processId()); }, 3000)) << "spinning on accept";
         send(early, 0, 1);
         EXPECT_EQ(next(), "TX") << "open connections are still served";
         for (std::size_t i = 0; i + 1 < idle.size(); ++i)
@@ -248,10 +259,9 @@ TEST_F(EndToEnd, TheHostLinkHoldsUnderPressure)
         EXPECT_EQ(torvakfunc({"close"}, &err), 0) << qPrintable(err);
         EXPECT_TRUE(ptt.endsWithZero());
     }
-    QProcess sim; // a file in the way of the simulated radio's link is left alone
+    // A file in the way of the simulated radio's link is left alone.
     QFile(sandbox.path("notes")).open(QIODevice::WriteOnly);
-    sim.start(bin("radio-sim"), {"--link", sandbox.path("notes")});
-    EXPECT_EQ(exitCodeOf(sim, 3000), 1);
+    EXPECT_EQ(run({bin("radio-sim"), "--link", sandbox.path("notes")}).code, 1);
     EXPECT_TRUE(QFile::exists(sandbox.path("notes")));
 }
 
@@ -275,8 +285,7 @@ TEST_F(EndToEnd, HamlibClientsShareTheRadio)
     sandbox.writeSettings(devicesFor(sandbox) + "[Rigctl]\nPort=" + QByteArray::number(port) + "\n");
     Program ptt(sandbox);
     ASSERT_TRUE(ptt.says("rigctl clients connect to 127.0.0.1"));
-    const QString hex = QStringLiteral("%1").arg(port, 4, 16, QChar(u'0')).toUpper();
-    EXPECT_EQ(listening(ptt.process.processId()), (QStringList{"0100007F:" + hex, "00000000000000000000000001000000:" + hex}));
+    EXPECT_EQ(listening(ptt.process.processId()), (QStringList{QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("[::1]:%1").arg(port)}));
     const std::tuple<QStringList, const char*, const char*> rows[] = {
         {{"T", "1", "t", "T", "0", "t"}, "1\n0", "TX RX"},
         {{"T", "2", "T", "3", "T", "0"}, "", "TX TX RX"},
@@ -325,10 +334,8 @@ TEST_F(EndToEnd, HamlibClientsShareTheRadio)
     }
     EXPECT_TRUE(ptt.says("refused a connection that spoke HTTP"));
     if (::getuid() == 0) {
-        QProcess other;
-        other.start(QStringLiteral("setpriv"), {"--reuid=65534", "--regid=65534", "--clear-groups", "rigctl", "-m", "2", "-r",
-                                                QStringLiteral("127.0.0.1:%1").arg(port), "T", "1"});
-        EXPECT_NE(exitCodeOf(other, 10000), 0);
+        EXPECT_NE(run({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "rigctl", "-m", "2", "-r",
+                       QStringLiteral("127.0.0.1:%1").arg(port), "T", "1"}, 10000).code, 0);
         EXPECT_TRUE(ptt.says("refused a connection that belongs to another user (uid 65534)"));
     } else {
         std::fprintf(stderr, "not root: another user's client is not tried\n");

@@ -76,21 +76,23 @@ TEST(HostLink, RecordsArriveWholeOnceAndInReadOrder)
     ::close(a);
     const int next = connectUnix(sandbox.socketPath());
     send(next, records({{0, 0}}));
-    ASSERT_TRUE(got.reach(2));
-    QTest::qWait(50);
-    EXPECT_EQ(got, (std::vector<HostCommand>{{0, 1}, {0, 0}})) << "the half record came back";
+    send(next, records({{0, 2}})); // after the half record would have come back
+    ASSERT_TRUE(got.reach(3));
+    EXPECT_EQ(got, (std::vector<HostCommand>{{0, 1}, {0, 0}, {0, 2}})) << "the half record came back";
     for (int fd : {b, next})
         ::close(fd);
 
     // A burst handed to the kernel before another host's receive is carried
     // out before it, however far past the read-ahead bound it goes, even when
     // that host connected first and both wait when the link looks.
+    const auto taken = [&] { // a connection the link has accepted: none waits in the listening queue
+        const int fd = connectUnix(sandbox.socketPath());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return run({"ss", "-Hxl", "src", sandbox.socketPath()}).out.section(u' ', 2, 2, QString::SectionSkipEmpty) == "0"; }, 2000));
+        return fd;
+    };
     for (const int burst : {150, 1000}) {
         got.clear();
-        const int b = connectUnix(sandbox.socketPath());
-        QTest::qWait(20);
-        const int a = connectUnix(sandbox.socketPath());
-        QTest::qWait(20);
+        const int b = taken(), a = taken();
         QByteArray many;
         for (int i = 0; i < burst; ++i)
             many += records({{0, i % 2 == 0 ? 0 : 1}});
@@ -129,7 +131,12 @@ TEST(HostLink, TheSocketPathAndRuntimeDirectoryTable)
         {"open to other users", chmodTo(0777), Hook::Failed, true},
         {"open to other users (mode 755)", chmodTo(0755), Hook::Failed, true},
         // Without a runtime directory the lock lives in a private folder: still one instance.
-        {"does not exist", env("/nonexistent/torvak"), Hook::Failed, true},
+        {"does not exist", [](const QByteArray&) { // and the lock's folder, found open to others, is made private
+             const QByteArray lockFolder = qgetenv("XDG_CACHE_HOME") + "/torvak-ptt";
+             QDir().mkpath(QFile::decodeName(lockFolder));
+             ::chmod(lockFolder.constData(), 0755);
+             qputenv("XDG_RUNTIME_DIR", "/nonexistent/torvak");
+         }, Hook::Failed, true},
         {"not an absolute path", env("run"), Hook::Failed, true},
         {session.c_str(), env(""), Hook::Failed, true}, // unset
         {"too long", [](const QByteArray& path) {
@@ -152,6 +159,9 @@ TEST(HostLink, TheSocketPathAndRuntimeDirectoryTable)
         EXPECT_NE(got.reason.find(reason), std::string::npos) << got.reason;
         HostLink second;
         EXPECT_EQ(second.installHook().hook == Hook::AlreadyRunning, locked) << reason;
+        struct stat lockFolder {};
+        const bool lockFolderMade = ::stat(QFile::encodeName(sandbox.path(QStringLiteral("cache/torvak-ptt"))).constData(), &lockFolder) == 0;
+        EXPECT_TRUE(!lockFolderMade || (lockFolder.st_mode & 077) == 0) << reason << ": the lock's folder is open to others";
         if (hook == Hook::Installed) {
             ASSERT_EQ(::stat(path.constData(), &after), 0);
             EXPECT_TRUE(S_ISSOCK(after.st_mode));
@@ -161,12 +171,11 @@ TEST(HostLink, TheSocketPathAndRuntimeDirectoryTable)
             send(host, records({{0, 1}}));
             EXPECT_TRUE(received.reach(1)) << "a second instance took the socket";
             ::close(host);
-            // The operator's file put where the socket was is not ours to delete.
+            // Another socket put where ours was is not ours to delete.
             ::unlink(path.constData());
-            QFile(QFile::decodeName(path)).open(QIODevice::WriteOnly);
+            connectUnix(QFile::decodeName(path), 0, ::bind);
             link.removeHook();
-            ASSERT_EQ(::lstat(path.constData(), &after), 0);
-            EXPECT_TRUE(S_ISREG(after.st_mode));
+            EXPECT_EQ(::lstat(path.constData(), &after), 0) << reason;
         } else {
             EXPECT_EQ(::lstat(path.constData(), &after) == 0 && after.st_ino == before.st_ino, existed) << reason;
         }

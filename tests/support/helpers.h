@@ -5,6 +5,7 @@
 // pseudo-terminal as the radio, host connections, and the built programs.
 #include "core/host_command.h"
 #include "core/ptt_frame.h"
+#include "support/frames.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -180,15 +181,12 @@ inline bool sendAll(int fd, const QByteArray& bytes)
 // A host's commands, each as a record.
 inline bool sendRecords(int fd, std::initializer_list<HostCommand> commands) { return sendAll(fd, records(commands)); }
 
-// The PTT frames on a wire as "T R ...", as a CI-V radio takes them: a frame
-// cut short by the next preamble is dropped, anything else shows as "?".
+// The PTT frames on a wire as "T R ...", as a CI-V radio takes them.
 inline std::string framesOf(const QByteArray& wire)
 {
-    const QByteArray tx("\xFE\xFE\x04\xE0\x16\x01\xFD", 7), rx("\xFE\xFE\x04\xE0\x16\x02\xFD", 7);
     std::string out;
-    for (qsizetype at = wire.indexOf("\xFE\xFE"); at >= 0; at = wire.indexOf("\xFE\xFE", at + 2))
-        if (const QByteArray f = wire.mid(at, 7); !f.mid(2).contains('\xFE'))
-            out += std::string(out.empty() ? "" : " ") + (f == tx ? "T" : f == rx ? "R" : "?");
+    for (const auto& [name, at] : framesOn({reinterpret_cast<const std::uint8_t*>(wire.constData()), static_cast<std::size_t>(wire.size())}))
+        out += (out.empty() ? "" : " ") + (name[0] == 'q' ? "?" : name);
     return out;
 }
 
@@ -198,6 +196,23 @@ inline QByteArray bytesOf(const Frame& f) { return QByteArray(reinterpret_cast<c
 inline int exitCodeOf(QProcess& p, int timeoutMs = 5000)
 {
     return p.waitForFinished(timeoutMs) && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// A program run to its end: its exit code (-1 if it crashed or hung) and
+// all it printed, stdout then stderr.
+struct Ran {
+    int code;
+    QString out;
+};
+inline Ran run(QStringList command, int timeoutMs = 5000, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(command.takeFirst(), command);
+    const int code = exitCodeOf(p, timeoutMs);
+    p.kill();
+    p.waitForFinished(1000);
+    return {code, QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
 }
 
 inline QString bin(const char* name) { return QCoreApplication::applicationDirPath() + u'/' + QLatin1String(name); }
@@ -269,22 +284,19 @@ struct Program {
     bool endsWithZero() { return exitCodeOf(process) == 0; }
 };
 
-inline int torvakfunc(const QStringList& args, QString* err = nullptr) // its exit code, -1 if it hung
+inline int torvakfunc(const QStringList& args, QString* said = nullptr) // its exit code, -1 if it hung
 {
-    QProcess p;
-    p.start(bin("torvakfunc"), args);
-    const int code = exitCodeOf(p);
-    if (err)
-        *err = QString::fromUtf8(p.readAllStandardError());
-    return code;
+    const Ran ran = run(QStringList{bin("torvakfunc")} + args);
+    if (said)
+        *said = ran.out;
+    return ran.code;
 }
 
-// CPU time a process has used, in seconds.
-inline double cpuSeconds(qint64 pid)
+// Whether the process sleeps, waiting for something to do, rather than runs.
+inline bool asleep(qint64 pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    const QList<QByteArray> fields = stat.open(QIODevice::ReadOnly) ? stat.readAll().split(' ') : QList<QByteArray>();
-    return (fields.value(13).toDouble() + fields.value(14).toDouble()) / ::sysconf(_SC_CLK_TCK);
+    return stat.open(QIODevice::ReadOnly) && stat.readAll().split(')').value(1).startsWith(" S");
 }
 
 // A Wine prefix of its own (the null graphics driver, so no display is
@@ -304,23 +316,20 @@ struct WinePrefix {
         stop();
         QDir(path).removeRecursively();
     }
-    void start(QProcess& p, QStringList command) const
+    QProcessEnvironment env() const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("WINEPREFIX"), path);
         env.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
         env.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml="));
-        p.setProcessEnvironment(env);
+        return env;
+    }
+    void start(QProcess& p, QStringList command) const
+    {
+        p.setProcessEnvironment(env());
         p.start(command.takeFirst(), command);
     }
-    int run(const QStringList& command) const // its exit code, -1 if it hung
-    {
-        QProcess p;
-        start(p, command);
-        const bool ended = p.waitForFinished(120000);
-        p.kill();
-        return ended ? p.exitCode() : -1;
-    }
+    int run(const QStringList& command) const { return test::run(command, 120000, env()).code; } // its exit code, -1 if it hung
     void stop() const
     {
         run({"wineserver", "-k"});

@@ -65,8 +65,11 @@ TEST(SettingsText, ADamagedLineCostsNoOther)
     torvak::SettingsText text("[Com]\nSettings=9600,n,8,1\nOther=\"4800,e,7,2\"\n");
     EXPECT_EQ(text.value("Com", "Settings"), "9600,n,8,1") << "a hand-edited list is one text";
     EXPECT_EQ(text.value("Com", "Other"), "4800,e,7,2");
-    for (const std::string value : {"9600,n,8,1", " blank", "a\"b\\c", "@at", "tab\there", "semi;colon", ""}) {
+    // Each value as Qt writes it, and read back.
+    for (const auto& [value, written] : {std::pair{"9600,n,8,1", "\"9600,n,8,1\""}, {" blank", "\" blank\""}, {"a\"b\\c", "a\\\"b\\\\c"},
+                                         {"@at", "@@at"}, {"tab\there", "tab\\there"}, {"semi;colon", "\"semi;colon\""}, {"", ""}}) {
         text.setValue("Com", "Settings", value);
+        EXPECT_NE(text.text().find(std::string("\nSettings=") + written + "\n"), std::string::npos) << text.text();
         EXPECT_EQ(torvak::SettingsText(text.text()).value("Com", "Settings"), value) << text.text();
     }
 }

@@ -7,6 +7,7 @@
 #include "port/reconfigure.h"
 #include "rigctl/rigctl_clients.h"
 #include "support/fakes.h"
+#include "support/frames.h"
 
 #include <gtest/gtest.h>
 
@@ -123,19 +124,15 @@ struct Rig : PttOutput {
         if (!link.receiveWaiting() && !device.lostUnheard && told("left keyed") != (onWire(true) == PttState::Transmit))
             fail("stderr and the radio disagree on a keyed radio at exit", "close");
     }
-    // The frames in these bytes: "T" or "R" for PTT, "q" and the command for
-    // a question; each with the tag of its first byte.
+    // The frames in these bytes, each with the tag of its first byte.
     static std::vector<std::pair<std::string, int>> framesIn(const std::vector<FakeDevice::Byte>& bytes)
     {
+        std::vector<std::uint8_t> values;
+        for (const FakeDevice::Byte& b : bytes)
+            values.push_back(b.value);
         std::vector<std::pair<std::string, int>> frames;
-        for (std::size_t start = 0, i = 0; i < bytes.size(); ++i) {
-            if (bytes[i].value != 0xFD || i - start < 5)
-                continue;
-            char name[4];
-            std::snprintf(name, sizeof name, "q%02X", bytes[start + 4].value);
-            frames.emplace_back(bytes[start + 4].value != 0x16 ? name : bytes[start + 5].value == 0x01 ? "T" : "R", bytes[start].tag);
-            start = i + 1;
-        }
+        for (const auto& [name, at] : framesOn(values))
+            frames.emplace_back(name, bytes[at].tag);
         return frames;
     }
     // The last PTT frame on the wire; with andKernel, the last the radio gets
@@ -494,6 +491,8 @@ TEST(RadioLink, TheRadiosAnswers)
         // reason until a text the port takes.
         {"edit:4 edit:48 edit:48x", "", "The port settings \"48x\" were refused: expected", 1},
         {"edit:4 edit:48 edit:4800,n,8,1", "", "", 1},
+        // A transmit limit that cannot be taken stays on the ring while it stands.
+        {"limit=x tx", "T", "The [Safety] TransmitLimit=x is not a whole number", 1},
     };
     for (const auto& [steps, frames, ring, lines] : rows) {
         Rig rig;

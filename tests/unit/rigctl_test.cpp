@@ -104,6 +104,7 @@ TEST(Rigctl, EachCommandAsksTheRadioAndAnswersAsRigctldDoes)
         c.feed(lines);
         EXPECT_EQ(c.radio.asked, asked) << lines;
         EXPECT_EQ(c.said, said) << lines;
+        EXPECT_TRUE(c.session.idle()) << lines << ": a line is left waiting, nothing after a quit is carried out";
     }
     Conversation c;
     c.feed("\\dump_state\n");

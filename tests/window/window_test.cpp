@@ -100,10 +100,7 @@ struct Window : ::testing::Test {
     }
     QString wmState() const // what the window manager says of the window
     {
-        QProcess xprop;
-        xprop.start(QStringLiteral("xprop"), {"-id", QString::number(form->windowHandle()->winId()), "_NET_WM_STATE", "WM_STATE"});
-        xprop.waitForFinished(3000);
-        return QString::fromUtf8(xprop.readAllStandardOutput());
+        return run({"xprop", "-id", QString::number(form->windowHandle()->winId()), "_NET_WM_STATE", "WM_STATE"}).out;
     }
     bool shows(bool iconic, bool above) const
     {
@@ -154,7 +151,7 @@ TEST_F(Window, LampAndHostKeyTheRadioAndAFailedFrameLeavesTheLamp)
     unplug();
     ASSERT_TRUE(QTest::qWaitFor([&] { return ring().find("went away") != std::string::npos; }, 3000));
     EXPECT_TRUE(sendRecords(host, {{0, 0}}));
-    QTest::qWait(100);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ring().find("not sent") != std::string::npos; }, 2000));
     EXPECT_TRUE(red());
     EXPECT_THAT(ring(), HasSubstr("not open"));
     EXPECT_THAT(lamp()->accessibleDescription().toStdString(), ::testing::StartsWith("Transmit. "));
@@ -360,9 +357,14 @@ TEST_F(Window, UnderAWindowManager)
     // A real wheel notch from the X server: Qt treats it unlike a made-up one.
     auto* list = child<QComboBox>("Combo1");
     const QPoint over = list->mapToGlobal(list->rect().center());
-    const auto xdotool = [](const QStringList& args) { EXPECT_EQ(QProcess::execute(QStringLiteral("xdotool"), args), 0) << qPrintable(args.join(u' ')); };
+    const auto xdotool = [](const QStringList& args) { EXPECT_EQ(run(QStringList{"xdotool"} + args).code, 0) << qPrintable(args.join(u' ')); };
+    struct : QObject {
+        int wheels = 0;
+        bool eventFilter(QObject*, QEvent* e) override { return (wheels += e->type() == QEvent::Wheel), false; }
+    } seen;
+    list->installEventFilter(&seen);
     xdotool({"mousemove", "--sync", QString::number(over.x()), QString::number(over.y()), "click", "5"});
-    QTest::qWait(300);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.wheels == 1; }, 2000)) << "the notch reached the list";
     EXPECT_EQ(list->currentIndex(), 0) << "the wheel crossed an unfocused list";
     EXPECT_FALSE(list->hasFocus()) << "the wheel took the focus";
     QTest::keyClick(form.get(), Qt::Key_P, Qt::AltModifier);
@@ -389,10 +391,9 @@ TEST_F(Window, UnderAWindowManager)
     EXPECT_TRUE(shows(false, true)) << qPrintable(wmState());
     child<QCheckBox>("Check2")->click();
     child<QCheckBox>("Check1")->click();
-    QTest::qWait(200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sandbox.stored("Min") == "1"; }, 2000));
     EXPECT_TRUE(shows(false, false)) << "Run Minimized waits for the next start";
     EXPECT_EQ(sandbox.stored("Top"), "0");
-    EXPECT_EQ(sandbox.stored("Min"), "1");
     EXPECT_EQ(form->windowHandle()->winId(), id) << "the live window, not a new one";
     EXPECT_EQ(form->pos(), where) << "not moved";
     click("Command1");

@@ -3,17 +3,13 @@
  * titled "TORVAK TenTec PTT V3" and sends it the registered "TORVAKFUNC"
  * message, the command word in wParam and the state word in lParam.
  *
- *   host post|send|broadcast WPARAM,LPARAM ...   each pair in order
- *   host timed N   for each line on stdin (N at most), posts transmit and
- *                  receive in turn, printing the monotonic time in
- *                  microseconds just before (for the latency benchmark) */
+ *   host post|send|broadcast WPARAM,LPARAM ...   each pair in order */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 
 int main(int argc, char* argv[])
 {
@@ -25,17 +21,6 @@ int main(int argc, char* argv[])
     if (!window || argc < 2) {
         fprintf(stderr, "host: no window titled TORVAK TenTec PTT V3, or nothing to send\n");
         return 1;
-    }
-    if (strcmp(argv[1], "timed") == 0 && argc == 3) {
-        setvbuf(stdout, NULL, _IOLBF, 0);
-        char line[16];
-        struct timespec t;
-        for (int i = 0; i < atoi(argv[2]) && fgets(line, sizeof line, stdin); ++i) {
-            clock_gettime(CLOCK_MONOTONIC, &t);
-            printf("%.1f\n", t.tv_sec * 1e6 + t.tv_nsec / 1e3);
-            PostMessageA(window, id, 0, i % 2 == 0 ? 1 : 0);
-        }
-        return 0;
     }
     for (int i = 2; i < argc; ++i) {
         char* comma = NULL;

@@ -8,6 +8,8 @@
 // plays what goes wrong with a real radio: ng (it answers FA), no-answer (it
 // is off: only the bus echoes), other-address (its CI-V address is not 04h),
 // silent (no interface: no echo, no answer), noise (a wrong line speed).
+#include "core/ptt_frame.h"
+
 #include <pty.h>
 
 #include <algorithm>
@@ -103,9 +105,8 @@ private:
             std::printf("junk %s\n", hex(pending_).c_str());
             return;
         }
-        const std::vector<unsigned char> tx{0xFE, 0xFE, 0x04, 0xE0, 0x16, 0x01, 0xFD};
-        const std::vector<unsigned char> rx{0xFE, 0xFE, 0x04, 0xE0, 0x16, 0x02, 0xFD};
-        std::printf("%s\n", pending_ == tx ? "TX" : pending_ == rx ? "RX" : hex(pending_).c_str());
+        const auto is = [this](const torvak::Frame& f) { return std::equal(pending_.begin(), pending_.end(), f.begin(), f.end()); };
+        std::printf("%s\n", is(torvak::kTransmitFrame) ? "TX" : is(torvak::kReceiveFrame) ? "RX" : hex(pending_).c_str());
         const bool answers = fault_ == Fault::None || fault_ == Fault::Ng;
         if (pending_[2] != kOwnAddress || !answers)
             return;
