@@ -99,6 +99,7 @@ Status QtSerialDevice::open(const std::string& path, const LineSettings& setting
     if (!S_ISCHR(st.st_mode))
         return Status::failure("not a serial device");
     port_.setPortName(name);
+    path_ = name;
     if (!port_.open(QIODevice::ReadWrite))
         return Status::failure(openFailure(name, port_.error(), port_.errorString()));
 
@@ -232,7 +233,7 @@ bool QtSerialDevice::deviceGone() const
         return true;
     termios line {};
     struct stat st {};
-    return ::tcgetattr(fd, &line) != 0 || ::stat(QFile::encodeName(port_.portName()).constData(), &st) != 0;
+    return ::tcgetattr(fd, &line) != 0 || ::stat(QFile::encodeName(path_).constData(), &st) != 0;
 }
 
 void QtSerialDevice::onError(QSerialPort::SerialPortError error)
@@ -249,7 +250,7 @@ void QtSerialDevice::onError(QSerialPort::SerialPortError error)
     if (!deviceGone()) {
         port_.clearError();
         if (!std::exchange(toldShared_, true) && shared)
-            shared(holdersOf(QFileInfo(port_.portName()).canonicalFilePath()));
+            shared(holdersOf(QFileInfo(path_).canonicalFilePath()));
         return;
     }
     closing_ = true;

@@ -38,6 +38,7 @@ private:
     Status applySettings(const LineSettings& settings);
 
     QSerialPort port_;
+    QString path_; // as opened: the port's own name drops "/dev/"
     LineSettings settings_;
     bool closing_ = false;
     bool toldShared_ = false;

@@ -154,17 +154,20 @@ std::optional<std::string> SettingsText::value(std::string_view section, std::st
 void SettingsText::setValue(std::string_view section, std::string_view key, std::string_view value)
 {
     Line line{std::string(key) + "=" + escaped(value), std::string(section), std::string(key), std::string(value)};
-    // The key's own line, or after the last line that stands in its section.
-    std::optional<std::size_t> last;
+    // The key's own line (its last, the one that is read), or after the last
+    // line that stands in its section.
+    std::optional<std::size_t> own, last;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         if (lines_[i].section != section)
             continue;
-        if (lines_[i].key == key) {
-            lines_[i] = std::move(line);
-            return;
-        }
+        if (lines_[i].key == key)
+            own = i;
         if (!trimmed(lines_[i].text).empty())
             last = i;
+    }
+    if (own) {
+        lines_[*own] = std::move(line);
+        return;
     }
     if (last) {
         lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(*last + 1), std::move(line));

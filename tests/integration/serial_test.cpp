@@ -13,6 +13,7 @@
 #include <dlfcn.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <termios.h>
 
 #include <cstdarg>
@@ -43,6 +44,21 @@ extern "C" int ioctl(int fd, unsigned long request, ...) __THROW
         lineCalls.emplace_back(request, *static_cast<int*>(arg));
     static auto* forward = real<int(int, unsigned long, void*)>("ioctl");
     return forward(fd, request, arg);
+}
+
+// While set, the next read of this device by anyone but the test's own end
+// finds nothing, as when another reader took the bytes first.
+dev_t stealFrom = 0;
+int stealKeep = -1;
+extern "C" ssize_t read(int fd, void* bytes, size_t n)
+{
+    static auto* forward = real<ssize_t(int, void*, size_t)>("read");
+    struct stat st {};
+    if (stealFrom != 0 && fd != stealKeep && ::fstat(fd, &st) == 0 && st.st_rdev == stealFrom) {
+        stealFrom = 0;
+        return 0;
+    }
+    return forward(fd, bytes, n);
 }
 
 extern "C" int tcsetattr(int fd, int action, const termios* t) __THROW
@@ -107,6 +123,13 @@ TEST(SerialLine, FramesGoOutWholeAndTheLineEndsOnTheLastReceive)
     for (int i = 0; i < 8; ++i)
         radio.write(QByteArray(1000, '\xFB'));
     EXPECT_TRUE(QTest::qWaitFor([&] { return radio.unread() == 0; }, 2000)) << radio.unread() << " bytes unread";
+    struct stat slave {}; // another reader takes what the radio says: it is said, and the port stays open
+    ::fstat(radio.slave, &slave);
+    stealFrom = slave.st_rdev, stealKeep = radio.slave;
+    radio.write(QByteArray("\xFE\xFE\xE0\x04\xFB\xFD", 6));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view.fault.find("Another program reads the radio's device too") != std::string::npos; }, 2000))
+        << view.fault << ::testing::PrintToString(view.lines);
+    ASSERT_TRUE(link.isOpen());
 
     const auto fill = [&](bool alternate) {
         int handed = 0;

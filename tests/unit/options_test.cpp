@@ -60,10 +60,11 @@ TEST(SettingsText, ADamagedLineCostsNoOther)
         text.setValue("Com", "ComPort", "3");
         text.setValue("Safety", "TransmitLimit", "60");
         text.setValue("Win", "Top", "1");
-        EXPECT_EQ(text.text(), "[Com]\nComPort=3\n" + bad + "\n[Devices]\nCOM1=/dev/ttyUSB0\n\n[Safety]\nTransmitLimit=60\n\n[Win]\nTop=1\n");
+        text.setValue("Com", "Settings", "1200"); // a new key goes to the end of its section
+        EXPECT_EQ(text.text(), "[Com]\nComPort=3\n" + bad + "\nSettings=1200\n[Devices]\nCOM1=/dev/ttyUSB0\n\n[Safety]\nTransmitLimit=60\n\n[Win]\nTop=1\n");
     }
-    torvak::SettingsText text("[Com]\nSettings=9600,n,8,1\nOther=\"4800,e,7,2\"\n");
-    EXPECT_EQ(text.value("Com", "Settings"), "9600,n,8,1") << "a hand-edited list is one text";
+    torvak::SettingsText text("[Com]\nSettings=1200,n,8,1\nSettings=9600,n,8,1\nOther=\"4800,e,7,2\"\n");
+    EXPECT_EQ(text.value("Com", "Settings"), "9600,n,8,1") << "a hand-edited list is one text, and the last line of a key counts";
     EXPECT_EQ(text.value("Com", "Other"), "4800,e,7,2");
     // Each value as Qt writes it, and read back.
     for (const auto& [value, written] : {std::pair{"9600,n,8,1", "\"9600,n,8,1\""}, {" blank", "\" blank\""}, {"a\"b\\c", "a\\\"b\\\\c"},
