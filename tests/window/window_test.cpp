@@ -363,8 +363,12 @@ TEST_F(Window, UnderAWindowManager)
         bool eventFilter(QObject*, QEvent* e) override { return (wheels += e->type() == QEvent::Wheel), false; }
     } seen;
     list->installEventFilter(&seen);
-    xdotool({"mousemove", "--sync", QString::number(over.x()), QString::number(over.y()), "click", "5"});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.wheels == 1; }, 2000)) << "the notch reached the list";
+    xdotool({"mousemove", "--sync", QString::number(over.x()), QString::number(over.y())});
+    for (int notch = 0; notch < 5 && seen.wheels == 0; ++notch) { // the first after the pointer came in may be lost
+        xdotool({"click", "5"});
+        (void)QTest::qWaitFor([&] { return seen.wheels > 0; }, 1000);
+    }
+    ASSERT_GT(seen.wheels, 0) << "no notch reached the list";
     EXPECT_EQ(list->currentIndex(), 0) << "the wheel crossed an unfocused list";
     EXPECT_FALSE(list->hasFocus()) << "the wheel took the focus";
     QTest::keyClick(form.get(), Qt::Key_P, Qt::AltModifier);
