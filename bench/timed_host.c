@@ -5,8 +5,7 @@
  * before each post.
  *
  *   timed-host N */
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include "../tests/wine/torvak_window.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,10 +14,7 @@
 int main(int argc, char* argv[])
 {
     const UINT id = RegisterWindowMessageA("TORVAKFUNC");
-    /* The first Wine process on a new wineserver takes a while. */
-    HWND window = NULL;
-    for (int i = 0; i < 300 && !(window = FindWindowA(NULL, "TORVAK TenTec PTT V3")); ++i)
-        Sleep(100);
+    const HWND window = torvakWindow();
     if (!window || argc != 2) {
         fprintf(stderr, "timed-host: no window titled TORVAK TenTec PTT V3, or no count\n");
         return 1;

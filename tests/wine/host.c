@@ -4,8 +4,7 @@
  * message, the command word in wParam and the state word in lParam.
  *
  *   host post|send|broadcast WPARAM,LPARAM ...   each pair in order */
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include "torvak_window.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -14,10 +13,7 @@
 int main(int argc, char* argv[])
 {
     const UINT id = RegisterWindowMessageA("TORVAKFUNC");
-    /* The first Wine process on a new wineserver takes a while. */
-    HWND window = NULL;
-    for (int i = 0; i < 300 && !(window = FindWindowA(NULL, "TORVAK TenTec PTT V3")); ++i)
-        Sleep(100);
+    const HWND window = torvakWindow();
     if (!window || argc < 2) {
         fprintf(stderr, "host: no window titled TORVAK TenTec PTT V3, or nothing to send\n");
         return 1;
