@@ -76,12 +76,10 @@ std::string escaped(std::string_view value)
     bool coded = false; // a code just written: a hex digit after it is coded too, as Qt does
     for (const char c : value) {
         quote = quote || c == ';' || c == ',' || c == '=';
-        const bool hexDigit = std::isxdigit(static_cast<unsigned char>(c));
-        if (std::exchange(coded, false) && hexDigit) {
+        if ((std::exchange(coded, false) && std::isxdigit(static_cast<unsigned char>(c)))
+            || (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\r' && c != '\t')) {
             static constexpr char hex[] = "0123456789abcdef";
-            out += "\\x";
-            out += hex[(c >> 4) & 0xF];
-            out += hex[c & 0xF];
+            out += {'\\', 'x', hex[(c >> 4) & 0xF], hex[c & 0xF]};
             coded = true;
             continue;
         }
@@ -91,16 +89,7 @@ std::string escaped(std::string_view value)
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                static constexpr char hex[] = "0123456789abcdef";
-                out += "\\x";
-                out += hex[(c >> 4) & 0xF];
-                out += hex[c & 0xF];
-                coded = true;
-            } else {
-                out += c;
-            }
+        default: out += c;
         }
     }
     return quote ? '"' + out + '"' : out;

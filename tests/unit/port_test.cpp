@@ -12,7 +12,8 @@ using namespace torvak::test;
 
 TEST(RadioPort, SettingsAndNumberChangeOnlyWhileClosedAndWritesGoOutWhole)
 {
-    for (const auto& [text, settings] : {std::pair{"9600,n,8,1", LineSettings{9600, Parity::None, 8, 1}},
+    // The rates the kernel knows by name: the ends (110, 921600) and ones between.
+    for (const auto& [text, settings] : {std::pair{"9600,n,8,1", LineSettings{9600, Parity::None, 8, 1}}, {"38400,N,8,1", {38400, Parity::None, 8, 1}},
                                          {" 4800 , E ,7,\t2 ", {4800, Parity::Even, 7, 2}}, {"110,o,5,1", {110, Parity::Odd, 5, 1}},
                                          {"921600,M,6,1", {921600, Parity::Mark, 6, 1}}, {"19200,s,8,2", {19200, Parity::Space, 8, 2}}})
         EXPECT_EQ(parseLineSettings(text), settings) << text;
@@ -20,8 +21,6 @@ TEST(RadioPort, SettingsAndNumberChangeOnlyWhileClosedAndWritesGoOutWhole)
                             "9600,x,8,1", "9600,nn,8,1", "9600,n,4,1", "9600,n,9,1", "9600,n,8,0", "9600,n,8,3",
                             "9600,n,8,1.5", "9600,,8,1", "1e4,n,8,1", "99999999999,n,8,1", "109,n,8,1", "921601,n,8,1"})
         EXPECT_FALSE(parseLineSettings(bad)) << bad;
-    for (const char* rate : {"110", "38400", "921600"}) // the rates the kernel knows by name: the ends and one between
-        EXPECT_TRUE(parseLineSettings(std::string(rate) + ",N,8,1")) << rate;
 
     FakeDevice device;
     RadioPort port(device);
